@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs every test: the format check, the Windows-free units natively under
+# ASan/UBSan, the 32-bit build, and the 64-bit build with its unit, component,
+# end-to-end and test-environment suites under Wine.
+#   scripts/run-tests.sh            everything
+#   scripts/run-tests.sh -L e2e     only the Windows-side suites with that label
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+scripts/setup.sh
+
+jobs=$(nproc)
+section() { printf '\n=== %s ===\n' "$*"; }
+# The toolchain is fixed when a build directory is first made.
+configure() { # dir options...
+  local dir=$1
+  shift
+  if [[ -f $dir/CMakeCache.txt ]]; then
+    cmake -S . -B "$dir" >/dev/null
+  else
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  fi
+}
+ctest_args=("$@")
+
+section "format"
+mapfile -t sources < <(git ls-files -- '*.cpp' '*.h' '*.c' 2>/dev/null || true)
+if ((${#sources[@]})); then
+  clang-format --dry-run -Werror "${sources[@]}"
+fi
+
+if ((${#ctest_args[@]} == 0)); then
+  section "native units (ASan + UBSan)"
+  configure build/native -DMANTLET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+  cmake --build build/native -j "$jobs"
+  ctest --test-dir build/native --output-on-failure -j "$jobs"
+
+  section "32-bit Windows build"
+  configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake \
+    -DMANTLET_TESTS=OFF -DMANTLET_TESTENV=OFF
+  cmake --build build/win32 -j "$jobs" --target Mantlet mantletctl
+fi
+
+section "64-bit Windows build and the suites under Wine"
+configure build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+cmake --build build/win64 -j "$jobs"
+# The module echoes its log to standard error; the suites' own results are
+# what ctest shows, and each failing suite's full output is in the log file.
+ctest --test-dir build/win64 -j 2 --output-on-failure "${ctest_args[@]}" | grep -vE '^[0-9]{2}-[0-9]{2} [0-9:.]{12} '
+status=${PIPESTATUS[0]}
+echo "full output: $root/build/win64/Testing/Temporary/LastTest.log"
+exit "$status"

@@ -1,0 +1,249 @@
+#include "core/log.h"
+
+#include <windows.h>
+#include <aclapi.h>
+#include <io.h>
+#include <sddl.h>
+#include <shlobj.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/handles.h"
+#include "core/log_line.h"
+
+namespace mantlet {
+
+volatile long g_logLevel = kLogInfo;
+
+namespace {
+
+constexpr char kLogFileName[] = "corvane.log";
+constexpr size_t kPathRoom = 1024;
+
+// Two in-flight counters: SetLogHook switches writers to the other one and
+// waits for the old one to drain, so it never returns while a thread is still
+// inside the hook it replaced.
+LONG g_inFlight[2] = {0, 0};
+LONG* volatile g_inFlightInUse = &g_inFlight[0];
+LogHook volatile g_hook = &LogFileWriter;
+
+volatile bool g_echo = true;
+
+// File state. The handle and the last check are swapped atomically; the
+// directory and path are only rewritten on the (at most once a second)
+// re-open path, which the lock keeps from tearing.
+SRWLOCK g_pathLock = SRWLOCK_INIT;
+char g_directory[kPathRoom] = {};
+char g_path[kPathRoom] = {};
+HANDLE volatile g_file = INVALID_HANDLE_VALUE;
+volatile LONG64 g_lastCheck = 0;
+
+LONG64 NowSeconds() {
+  FILETIME ft;
+  GetSystemTimeAsFileTime(&ft);
+  ULARGE_INTEGER t;
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  return static_cast<LONG64>(t.QuadPart / 10000000ull);
+}
+
+void CloseCurrentFile() {
+  HANDLE old =
+      InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), INVALID_HANDLE_VALUE);
+  if (old != INVALID_HANDLE_VALUE)
+    CloseHandle(old);
+}
+
+void SetDirectory(const char* directory) {
+  snprintf(g_directory, sizeof(g_directory), "%s", directory);
+  CloseCurrentFile();
+}
+
+bool FirstChoiceDirectory(char (&out)[kPathRoom]) {
+  char windows[MAX_PATH] = {};
+  const UINT length = GetWindowsDirectoryA(windows, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH)
+    return false;
+  for (char* c = windows; *c != '\0'; ++c) {
+    if (*c >= 'A' && *c <= 'Z')
+      *c = static_cast<char>(*c - 'A' + 'a');
+  }
+  snprintf(out, sizeof(out), "%s\\Logs\\", windows);
+  if (!CreateDirectoryA(out, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    return false;
+  return true;
+}
+
+void FallbackDirectory(char (&out)[kPathRoom]) {
+  out[0] = '\0';
+  wchar_t local[MAX_PATH] = {};
+  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, local)))
+    return;
+  if (WideCharToMultiByte(CP_UTF8, 0, local, -1, out, static_cast<int>(sizeof(out)), nullptr,
+                          nullptr) == 0) {
+    out[0] = '\0';
+  }
+}
+
+// Caller holds g_pathLock exclusively.
+void UpdatePath() {
+  if (g_directory[0] == '\0') {
+    char directory[kPathRoom];
+    if (!FirstChoiceDirectory(directory))
+      FallbackDirectory(directory);
+    snprintf(g_directory, sizeof(g_directory), "%s", directory);
+  }
+  snprintf(g_path, sizeof(g_path), "%s/%s", g_directory, kLogFileName);
+}
+
+// Lets the interactive users read and write a log file this process created,
+// so that later sessions under other accounts can go on appending to it.
+void GrantInteractiveUsers(HANDLE file) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                      nullptr, &descriptor) != ERROR_SUCCESS) {
+    return;
+  }
+  PSID interactive = nullptr;
+  if (ConvertStringSidToSidW(L"IU", &interactive)) {
+    EXPLICIT_ACCESSW access = {};
+    access.grfAccessPermissions = GENERIC_READ | GENERIC_WRITE;
+    access.grfAccessMode = SET_ACCESS;
+    access.grfInheritance = NO_INHERITANCE;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
+    access.Trustee.ptstrName = static_cast<LPWSTR>(interactive);
+    PACL merged = nullptr;
+    if (SetEntriesInAclW(1, &access, dacl, &merged) == ERROR_SUCCESS) {
+      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, merged,
+                      nullptr);
+      LocalFree(merged);
+    }
+    LocalFree(interactive);
+  }
+  LocalFree(descriptor);
+}
+
+HANDLE OpenLogFile(const char* path) {
+  wchar_t widePath[kPathRoom];
+  if (MultiByteToWideChar(CP_UTF8, 0, path, -1, widePath, static_cast<int>(kPathRoom)) == 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  // GENERIC_WRITE | FILE_APPEND_DATA | READ_CONTROL | WRITE_DAC
+  HANDLE file = CreateFileW(
+      widePath, 0x40060004, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file != INVALID_HANDLE_VALUE && GetLastError() != ERROR_ALREADY_EXISTS) {
+    GrantInteractiveUsers(file);
+  }
+  return file;
+}
+
+bool SameFile(HANDLE current, const wchar_t* path) {
+  UniqueFile probe(CreateFileW(path, GENERIC_READ,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!probe)
+    return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  const bool probed = GetFileInformationByHandle(probe.get(), &a) != FALSE;
+  probe.reset();
+  if (!probed || !GetFileInformationByHandle(current, &b))
+    return false;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+HANDLE GetLogFileHandle() {
+  const LONG64 now = NowSeconds();
+  HANDLE current = g_file;
+  if (current != INVALID_HANDLE_VALUE && now == g_lastCheck)
+    return current;
+  if (InterlockedExchange64(&g_lastCheck, now) == now)
+    return current;
+
+  AcquireSRWLockExclusive(&g_pathLock);
+  UpdatePath();
+  current = g_file;
+  if (current != INVALID_HANDLE_VALUE) {
+    wchar_t widePath[kPathRoom];
+    if (MultiByteToWideChar(CP_UTF8, 0, g_path, -1, widePath, static_cast<int>(kPathRoom)) != 0 &&
+        SameFile(current, widePath)) {
+      ReleaseSRWLockExclusive(&g_pathLock);
+      return current;
+    }
+  }
+  HANDLE fresh = OpenLogFile(g_path);
+  if (fresh == INVALID_HANDLE_VALUE) {
+    char fallback[kPathRoom];
+    FallbackDirectory(fallback);
+    SetDirectory(fallback);
+    UpdatePath();
+    fresh = OpenLogFile(g_path);
+  }
+  ReleaseSRWLockExclusive(&g_pathLock);
+
+  HANDLE replaced = InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), fresh);
+  if (replaced != INVALID_HANDLE_VALUE && replaced != fresh)
+    CloseHandle(replaced);
+  return fresh;
+}
+
+}  // namespace
+
+void LogFileWriter(const char* line, size_t length) {
+  HANDLE file = GetLogFileHandle();
+  if (file != INVALID_HANDLE_VALUE) {
+    OVERLAPPED atEnd = {};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    WriteFile(file, line, static_cast<DWORD>(length), &written, &atEnd);
+  }
+  if (g_echo)
+    _write(2, line, static_cast<unsigned>(length));
+}
+
+LogHook SetLogHook(LogHook hook) {
+  LogHook old = reinterpret_cast<LogHook>(InterlockedExchangePointer(
+      reinterpret_cast<PVOID volatile*>(&g_hook), reinterpret_cast<PVOID>(hook)));
+  MemoryBarrier();
+  LONG* previous = g_inFlightInUse;
+  LONG* next = previous == &g_inFlight[0] ? &g_inFlight[1] : &g_inFlight[0];
+  InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_inFlightInUse), next);
+  while (InterlockedCompareExchange(previous, 0, 0) != 0)
+    Sleep(1);
+  return old;
+}
+
+void LogWrite(const char* tag, const char* module, int level, const char* format, ...) {
+  LastErrorKeeper keep;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const LogStamp stamp{now.wMonth,  now.wDay,    now.wHour,
+                       now.wMinute, now.wSecond, now.wMilliseconds};
+  char line[kLogLineBufferSize];
+  va_list args;
+  va_start(args, format);
+  const size_t length = FormatLogLine(line, stamp, tag, module, level, GetCurrentProcessId(),
+                                      GetCurrentThreadId(), format, args);
+  va_end(args);
+
+  for (;;) {
+    LONG* counter = g_inFlightInUse;
+    InterlockedIncrement(counter);
+    LogHook hook = g_hook;
+    hook(line, length);
+    InterlockedDecrement(counter);
+    // A hook swapped in meanwhile gets the line too: delivered twice rather
+    // than lost.
+    if (hook == g_hook)
+      break;
+  }
+  OutputDebugStringA(line);
+}
+
+}  // namespace mantlet

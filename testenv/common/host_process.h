@@ -1,0 +1,55 @@
+// Drives the host stand-in: starts it with Mantlet.dll, sends it one command
+// line at a time and reads its answer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testenv {
+
+struct HostOptions {
+  const wchar_t* executable = L"mantlet_host.exe";  // or L"mantlet_host_noopt.exe"
+  std::wstring modulePath;                          // default: bin\Mantlet.dll
+  std::vector<std::wstring> extraArgs;
+  bool load = true;
+};
+
+class HostProcess {
+ public:
+  HostProcess() = default;
+  ~HostProcess();
+  HostProcess(const HostProcess&) = delete;
+  HostProcess& operator=(const HostProcess&) = delete;
+
+  // Starts the process; returns the first line ("load=ok" and so on), or an
+  // empty string when the process could not be started.
+  std::string Launch(const HostOptions& options = {});
+
+  // Sends one line and returns the answer line ("" on time-out or exit).
+  std::string Call(const std::string& line, DWORD timeoutMs = 30000);
+
+  // "StartTool=0" -> 0; INT_MIN when the answer is not "<name>=<number>".
+  int CallForInt(const std::string& line, DWORD timeoutMs = 30000);
+
+  // Ends the process as the host would when it crashes (no stop).
+  void Kill();
+  // Closes stdin and waits for a clean exit; kills after the time-out.
+  void Close(DWORD timeoutMs = 15000);
+
+  bool Running() const;
+  DWORD Pid() const { return pid_; }
+  HANDLE Handle() const { return process_; }
+
+ private:
+  std::string ReadLine(DWORD timeoutMs);
+
+  HANDLE process_ = nullptr;
+  DWORD pid_ = 0;
+  HANDLE stdinWrite_ = nullptr;
+  HANDLE stdoutRead_ = nullptr;
+  std::string buffer_;
+};
+
+}  // namespace testenv

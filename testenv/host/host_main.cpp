@@ -1,0 +1,268 @@
+// Stand-in for the guest tools' user-side host process. Loads Mantlet.dll by
+// path, exports VConfigGetOption, and calls the module's entry points when a
+// test tells it to over stdin, one command per line, answering on stdout.
+// The main thread pumps window messages while it waits, as a host's UI
+// thread does; entry points run on that thread.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "host_extensions.h"
+
+namespace {
+
+using StartToolFn = int(WINAPI*)();
+using StopToolFn = int(WINAPI*)();
+using NotifyToolFn = int(WINAPI*)(uint32_t, uint32_t);
+using VConfigChangedFn = int(WINAPI*)(uint32_t);
+
+struct Module {
+  HMODULE handle = nullptr;
+  StartToolFn start = nullptr;
+  StopToolFn stop = nullptr;
+  NotifyToolFn notify = nullptr;
+  VConfigChangedFn vconfig = nullptr;
+};
+
+Module g_module;
+std::wstring g_modulePath;
+
+std::mutex g_optionsLock;
+std::map<uint32_t, uint32_t> g_options;
+volatile LONG g_optionCalls = 0;
+
+std::mutex g_linesLock;
+std::deque<std::string> g_lines;
+HANDLE g_linesReady = nullptr;
+bool g_inputClosed = false;
+
+void Reply(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  std::string line = text;
+  line += "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+            nullptr);
+}
+
+template <typename Fn>
+Fn Proc(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool LoadModule() {
+  HMODULE handle = LoadLibraryW(g_modulePath.c_str());
+  if (handle == nullptr) {
+    Reply("load=fail err=%lu", GetLastError());
+    return false;
+  }
+  g_module.handle = handle;
+  g_module.start = Proc<StartToolFn>(handle, "StartTool");
+  g_module.stop = Proc<StopToolFn>(handle, "StopTool");
+  g_module.notify = Proc<NotifyToolFn>(handle, "NotifyTool");
+  g_module.vconfig = Proc<VConfigChangedFn>(handle, "VConfigChanged");
+  const bool complete = g_module.start && g_module.stop && g_module.notify && g_module.vconfig;
+  Reply(complete ? "load=ok" : "load=fail missing-export");
+  return complete;
+}
+
+int CountThreads() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return -1;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == self)
+      ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+
+void PumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+// Runs one command line; false ends the process's loop.
+bool Execute(const std::string& line) {
+  char verb[64] = {};
+  unsigned long a = 0, b = 0;
+  char word[64] = {};
+  sscanf(line.c_str(), "%63s", verb);
+  const char* rest = line.c_str() + strlen(verb);
+  const std::string v = verb;
+  const bool loaded = g_module.handle != nullptr;
+
+  if (v.empty())
+    return true;
+  if (v == "ping") {
+    Reply("pong");
+  } else if (v == "start") {
+    Reply(loaded ? "StartTool=%d" : "StartTool=unloaded", loaded ? g_module.start() : 0);
+  } else if (v == "stop") {
+    Reply(loaded ? "StopTool=%d" : "StopTool=unloaded", loaded ? g_module.stop() : 0);
+  } else if (v == "notify") {
+    const int n = sscanf(rest, "%lu %lu", &a, &b);
+    Reply(loaded ? "NotifyTool=%d" : "NotifyTool=unloaded",
+          loaded && n >= 1 ? g_module.notify(a, n == 2 ? b : 0) : 0);
+  } else if (v == "vconfig") {
+    sscanf(rest, "%lu", &a);
+    Reply(loaded ? "VConfigChanged=%d" : "VConfigChanged=unloaded",
+          loaded ? g_module.vconfig(a) : 0);
+  } else if (v == "option") {
+    if (sscanf(rest, "%lu %63s", &a, word) == 2) {
+      std::lock_guard<std::mutex> hold(g_optionsLock);
+      if (strcmp(word, "none") == 0) {
+        g_options.erase(a);
+      } else {
+        g_options[a] = strtoul(word, nullptr, 0);
+      }
+      Reply("option=ok");
+    } else {
+      Reply("option=usage");
+    }
+  } else if (v == "optioncalls") {
+    Reply("optioncalls=%ld", g_optionCalls);
+  } else if (v == "threads") {
+    Reply("threads=%d", CountThreads());
+  } else if (v == "resources") {
+    DWORD handles = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &handles);
+    Reply("resources handles=%lu gdi=%lu user=%lu", handles,
+          GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
+          GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+  } else if (v == "workarea") {
+    RECT r = {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
+    Reply("workarea=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
+  } else if (v == "unload") {
+    if (loaded)
+      FreeLibrary(g_module.handle);
+    g_module = Module{};
+    Reply("unload=ok");
+  } else if (v == "load") {
+    if (!loaded)
+      LoadModule();
+    else
+      Reply("load=ok");
+  } else if (v == "sleep") {
+    sscanf(rest, "%lu", &a);
+    const DWORD until = GetTickCount() + a;
+    while (static_cast<LONG>(until - GetTickCount()) > 0) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, until - GetTickCount(), QS_ALLINPUT);
+      PumpMessages();
+    }
+    Reply("sleep=ok");
+  } else if (v == "exit") {
+    Reply("exit=ok");
+    ExitProcess(0);
+  } else if (v == "quit") {
+    Reply("quit=ok");
+    return false;
+  } else if (!HostExtensionCommand(v, rest, &Reply)) {
+    Reply("unknown=%s", verb);
+  }
+  return true;
+}
+
+DWORD WINAPI InputReader(void*) {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  std::string pending;
+  char chunk[512];
+  DWORD read = 0;
+  while (ReadFile(input, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+    pending.append(chunk, read);
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+      pending.erase(0, end + 1);
+      std::lock_guard<std::mutex> hold(g_linesLock);
+      g_lines.push_back(line);
+      SetEvent(g_linesReady);
+    }
+  }
+  std::lock_guard<std::mutex> hold(g_linesLock);
+  g_inputClosed = true;
+  SetEvent(g_linesReady);
+  return 0;
+}
+
+}  // namespace
+
+#if !defined(MANTLET_HOST_WITHOUT_OPTION_GETTER)
+extern "C" __declspec(dllexport) uint32_t WINAPI
+    VConfigGetOption(uint32_t optionId, void* buffer, uint32_t bufferSize) {
+  InterlockedIncrement(&g_optionCalls);
+  std::lock_guard<std::mutex> hold(g_optionsLock);
+  auto it = g_options.find(optionId);
+  if (it == g_options.end() || buffer == nullptr || bufferSize < sizeof(uint32_t))
+    return 0;
+  memcpy(buffer, &it->second, sizeof(uint32_t));
+  return sizeof(uint32_t);
+}
+#endif
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 2) {
+    fprintf(stderr, "usage: mantlet_host <path to Mantlet.dll> [--no-load]\n");
+    return 2;
+  }
+  g_modulePath = argv[1];
+  const bool loadNow = !(argc >= 3 && wcscmp(argv[2], L"--no-load") == 0);
+  HostExtensionsInit(argc, argv);
+
+  g_linesReady = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (loadNow)
+    LoadModule();
+  HANDLE reader = CreateThread(nullptr, 0, InputReader, nullptr, 0, nullptr);
+
+  bool running = true;
+  while (running) {
+    const DWORD wait = MsgWaitForMultipleObjects(1, &g_linesReady, FALSE, INFINITE, QS_ALLINPUT);
+    if (wait == WAIT_OBJECT_0 + 1) {
+      PumpMessages();
+      continue;
+    }
+    for (;;) {
+      std::string line;
+      {
+        std::lock_guard<std::mutex> hold(g_linesLock);
+        if (g_lines.empty()) {
+          if (g_inputClosed)
+            running = false;
+          break;
+        }
+        line = g_lines.front();
+        g_lines.pop_front();
+      }
+      if (!Execute(line)) {
+        running = false;
+        break;
+      }
+    }
+  }
+  // The reader may still sit in ReadFile on a pipe nobody closes.
+  CloseHandle(reader);
+  return 0;
+}

@@ -1,0 +1,164 @@
+// The logging facility, linked in and running for real under Wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/log.h"
+#include "log_tail.h"
+#include "test_paths.h"
+#include "wait_until.h"
+
+namespace mantlet {
+namespace {
+
+using testenv::LogTail;
+
+TEST(LogFile, lines_land_in_the_windows_logs_folder_in_the_exact_layout) {
+  LogTail tail;
+  LogWrite("LOGTEST", kModuleName, kLogInfo, "layout %d %s %ws", 42, "text", L"wide");
+  LogWrite("", kModuleName, 7, "no tag");
+  const auto lines = tail.Lines();
+  ASSERT_EQ(lines.size(), 2u) << tail.Text();
+  char expected[128];
+  snprintf(expected, sizeof(expected), " I LOGTEST /Mantlet:%lu:%lx/ layout 42 text wide",
+           GetCurrentProcessId(), GetCurrentThreadId());
+  const std::regex stamp(R"(^\d\d-\d\d \d\d:\d\d:\d\d\.\d\d\d .*)");
+  EXPECT_TRUE(std::regex_match(lines[0], stamp)) << lines[0];
+  EXPECT_EQ(lines[0].substr(18), expected);
+  snprintf(expected, sizeof(expected), " O(7) /Mantlet:%lu:%lx/ no tag", GetCurrentProcessId(),
+           GetCurrentThreadId());
+  EXPECT_EQ(lines[1].substr(18), expected);
+}
+
+TEST(LogFile, level_test_at_the_call_site_formats_nothing_above_information) {
+  LogTail tail;
+  int evaluated = 0;
+  MLOG(kLogDebug, "LOGTEST", "debug %d", ++evaluated);
+  MLOG(kLogInfo, "LOGTEST", "info %d", ++evaluated);
+  EXPECT_EQ(evaluated, 1);
+  EXPECT_EQ(tail.Count("debug"), 0u);
+  EXPECT_EQ(tail.Count("info 1"), 1u);
+}
+
+TEST(LogFile, last_error_survives_logging) {
+  for (DWORD code : {0ul, 5ul, 1234ul, 0xDEADBEEFul}) {
+    SetLastError(code);
+    LogWrite("LOGTEST", kModuleName, kLogInfo, "keeps %lu", code);
+    EXPECT_EQ(GetLastError(), code);
+  }
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return "<missing>";
+  std::string text(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
+  CloseHandle(file);
+  text.resize(read);
+  return text;
+}
+
+// A deletion takes the name away at once on current Windows; Wine keeps a
+// deleted file's name until its last handle closes, so the test moves the
+// file off the name first and deletes it there.
+TEST(LogFile, deleted_file_comes_back_with_a_line_logged_a_second_later) {
+  const std::wstring path = testenv::LogFilePath();
+  const std::wstring aside = path + L".deleted";
+  LogWrite("LOGTEST", kModuleName, kLogInfo, "before the deletion");
+  ASSERT_TRUE(MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING))
+      << GetLastError();
+  ASSERT_TRUE(DeleteFileW(aside.c_str())) << GetLastError();
+  Sleep(1100);
+  LogWrite("LOGTEST", kModuleName, kLogInfo, "after the deletion");
+  const std::string text = ReadWholeFile(path);
+  EXPECT_NE(text.find("after the deletion"), std::string::npos) << text;
+  EXPECT_EQ(text.find("before the deletion"), std::string::npos) << text;
+}
+
+TEST(LogFile, replaced_file_is_followed_to_the_new_one) {
+  const std::wstring path = testenv::LogFilePath();
+  const std::wstring aside = path + L".old";
+  LogWrite("LOGTEST", kModuleName, kLogInfo, "into the first file");
+  ASSERT_TRUE(MoveFileExW(path.c_str(), aside.c_str(), MOVEFILE_REPLACE_EXISTING));
+  HANDLE other = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  CloseHandle(other);
+  Sleep(1100);
+  LogWrite("LOGTEST", kModuleName, kLogInfo, "into the replacement");
+  EXPECT_NE(ReadWholeFile(path).find("into the replacement"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(aside).find("into the replacement"), std::string::npos);
+  DeleteFileW(aside.c_str());
+}
+
+// Lines logged while hooks are swapped underneath: every line reaches at
+// least one hook, and SetLogHook never returns while the old hook is in use.
+std::mutex g_seenLock;
+std::set<std::string> g_seen;
+std::atomic<int> g_insideA{0};
+
+void RecordLine(const char* line, size_t length) {
+  std::string text(line, length);
+  std::lock_guard<std::mutex> hold(g_seenLock);
+  g_seen.insert(text.substr(text.rfind(' ') + 1));
+}
+
+void HookA(const char* line, size_t length) {
+  ++g_insideA;
+  RecordLine(line, length);
+  Sleep(0);
+  --g_insideA;
+}
+
+void HookB(const char* line, size_t length) {
+  RecordLine(line, length);
+}
+
+TEST(LogHook, swapping_while_threads_log_loses_no_line) {
+  LogHook original = SetLogHook(&HookA);
+  constexpr int kThreads = 4, kLines = 1500;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t, &go] {
+      while (!go)
+        Sleep(0);
+      for (int i = 0; i < kLines; ++i) {
+        LogWrite("HOOKTEST", kModuleName, kLogInfo, "id=%d.%d", t, i);
+      }
+    });
+  }
+  go = true;
+  bool violated = false;
+  for (int swap = 0; swap < 200; ++swap) {
+    if (SetLogHook(&HookB) == &HookA && g_insideA.load() != 0)
+      violated = true;
+    SetLogHook(&HookA);
+  }
+  for (auto& w : writers)
+    w.join();
+  EXPECT_EQ(SetLogHook(original), &HookA);
+  EXPECT_FALSE(violated) << "SetLogHook returned while the old hook was still running";
+  std::lock_guard<std::mutex> hold(g_seenLock);
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kLines; ++i) {
+      const std::string id = "id=" + std::to_string(t) + "." + std::to_string(i) + "\n";
+      ASSERT_TRUE(g_seen.count(id)) << "lost " << id;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mantlet

@@ -1,0 +1,98 @@
+// The worker's host event wait on the tools device.
+#include <gtest/gtest.h>
+
+#include "tool_fixture.h"
+
+namespace testsupport {
+namespace {
+
+constexpr uint32_t kHostEventWait = 0x8040;
+constexpr int32_t kStatusRetry = static_cast<int32_t>(0xC000022D);  // becomes ERROR_RETRY
+
+class HostEventWait : public ToolTest {
+ protected:
+  size_t Waits() { return device.Records(0, kHostEventWait).size(); }
+  // No further request within a second and a half.
+  bool StaysQuiet(size_t count) {
+    Sleep(1500);
+    return Waits() == count;
+  }
+};
+
+TEST_F(HostEventWait, pending_right_after_start) {
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  const auto waits = device.Records(0, kHostEventWait);
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_EQ(waits[0].block.size(), 16u);
+  EXPECT_EQ(waits[0].inputLength, 16u);
+  const std::vector<uint8_t> expected = {0x40, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(waits[0].block, expected);
+  EXPECT_TRUE(StaysQuiet(1));
+}
+
+TEST_F(HostEventWait, sent_again_after_success_and_wait_again) {
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(device.FireHostEvent(0), 1u);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(Waits(), 2u);
+  EXPECT_EQ(device.FireHostEvent(0xF0000020), 1u);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(Waits(), 3u);
+  // Each resend starts with a clean status field.
+  for (const auto& wait : device.Records(0, kHostEventWait))
+    EXPECT_EQ(wait.block[4], 0);
+}
+
+TEST_F(HostEventWait, failed_status_returns_to_the_wait_and_sends_on_the_next_turn) {
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(device.FireHostEvent(0xF0000001), 1u);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(Waits(), 2u);
+  // A failure of the pending request itself (not ERROR_RETRY) does the same.
+  EXPECT_EQ(device.FireHostEvent(0, static_cast<int32_t>(0xC0000001)), 1u);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(Waits(), 3u);
+  EXPECT_EQ(device.FireHostEvent(0, kStatusRetry), 1u);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  EXPECT_EQ(Waits(), 4u);
+}
+
+TEST_F(HostEventWait, immediate_answers_are_followed_until_one_fails) {
+  testenv::DevResponse ok, again, retry, bad;
+  again.blockStatus = 0xF0000020;
+  retry.irpStatus = kStatusRetry;
+  bad.blockStatus = 0xF0000007;
+  for (const auto* r : {&ok, &again, &retry, &bad})
+    ASSERT_TRUE(device.SetResponse(kHostEventWait, *r, true));
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Waits() == 4; }, 3000));
+  EXPECT_TRUE(StaysQuiet(4));  // the failed answer ends the wait for good
+  EXPECT_EQ(device.Stats()->pendingHostWaits, 0u);
+  // Commands still run without it.
+  ASSERT_TRUE(SendRecord(Record(7, 0)));
+  EXPECT_TRUE(log.WaitFor("RelocateTaskBarCommand", 3000));
+}
+
+TEST_F(HostEventWait, immediate_failure_of_the_call_ends_the_wait) {
+  testenv::DevResponse failed;
+  failed.irpStatus = static_cast<int32_t>(0xC0000001);
+  ASSERT_TRUE(device.SetResponse(kHostEventWait, failed, true));
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return Waits() == 1; }, 3000));
+  EXPECT_TRUE(StaysQuiet(1));
+}
+
+TEST_F(HostEventWait, stop_ends_the_pending_request) {
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
+  ASSERT_EQ(StopTool(), 0);
+  EXPECT_TRUE(device.WaitPendingHostWaits(0, 3000));
+  ASSERT_EQ(StartTool(), 0);
+  EXPECT_TRUE(device.WaitPendingHostWaits(1, 3000));
+}
+
+}  // namespace
+}  // namespace testsupport

@@ -1,0 +1,48 @@
+// Base for end-to-end tests: a fresh device stand-in state, a log mark and a
+// host stand-in with the real module loaded; the tool is stopped and the host
+// closed at the end whatever the test did.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host_process.h"
+#include "log_tail.h"
+#include "tool_channel.h"
+#include "toolsdev_client.h"
+#include "wait_until.h"
+
+namespace testsupport {
+
+using namespace testenv;
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(device.Open()) << "tools device stand-in is not running";
+    ASSERT_TRUE(device.Reset());
+    log.Mark();
+    ASSERT_EQ(host.Launch(HostOptionsForTest()), "load=ok");
+  }
+
+  void TearDown() override {
+    if (host.Running()) {
+      host.Call("stop");
+      host.Close();
+    }
+    device.Reset();
+  }
+
+  virtual HostOptions HostOptionsForTest() { return {}; }
+
+  int StartTool() { return host.CallForInt("start"); }
+  int StopTool() { return host.CallForInt("stop"); }
+  int NotifyTool(unsigned code) { return host.CallForInt("notify " + std::to_string(code)); }
+
+  testenv::ToolsDevControl device;
+  LogTail log;
+  HostProcess host;
+};
+
+}  // namespace testsupport
