@@ -16,6 +16,7 @@
 #include <string>
 
 #include "host_extensions.h"
+#include "toolsdev_client.h"
 
 namespace {
 
@@ -233,6 +234,10 @@ int wmain(int argc, wchar_t** argv) {
   HostExtensionsInit(argc, argv);
 
   g_linesReady = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  // Requests whose answers go into a caller's buffer (the share list) are
+  // made from this process; the device stand-in writes them through here.
+  testenv::DescriptorCopier copier;
+  copier.Start();
   if (loadNow)
     LoadModule();
   HANDLE reader = CreateThread(nullptr, 0, InputReader, nullptr, 0, nullptr);
@@ -264,5 +269,6 @@ int wmain(int argc, wchar_t** argv) {
   }
   // The reader may still sit in ReadFile on a pipe nobody closes.
   CloseHandle(reader);
+  copier.Stop();
   return 0;
 }

@@ -51,7 +51,7 @@ server_dir_name() {
 server_running() {
   local name pid
   name=$(server_dir_name) || return 1
-  for pid in $(pgrep -x 'wineserver(64|32)?' || true); do
+  for pid in $(pgrep '^wineserver' || true); do
     [[ "$(readlink "/proc/$pid/cwd" 2>/dev/null)" == */"$name" ]] && return 0
   done
   return 1
