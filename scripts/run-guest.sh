@@ -15,6 +15,7 @@ cmake --build build/win64 -j "$(nproc)" --target guestsim Mantlet mantlet_host m
 
 state=$root/build/guest
 out=$state/out
+rm -rf "$out"
 mkdir -p "$out"
 env_script=testenv/scripts/wineenv.sh
 "$env_script" up "$state/wine" "$root/build/win64/bin"
@@ -27,6 +28,12 @@ set +e
   "$(windows_path "$out/account.txt")" 2>"$out/guest-stderr.txt"
 status=$?
 set -e
+# Screenshots as PNG for anything that shows pictures.
+for bmp in "$out"/*.bmp; do
+  [[ -e $bmp ]] || continue
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+sed -i 's/\.bmp\b/.png/' "$out/account.txt"
 cat "$out/account.txt"
 echo
 echo "account: $out/account.txt"

@@ -12,6 +12,7 @@
 //   expect-log <text> [within <ms>]             a log line containing the text
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
+//   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
 #include <windows.h>
 
 #include <cstdio>
@@ -74,6 +75,8 @@ std::string Hex(uint32_t v) {
 
 class Guest {
  public:
+  explicit Guest(std::wstring outDir) : outDir_(std::move(outDir)) {}
+
   bool Begin() {
     if (!device_.Open()) {
       fprintf(stderr, "guestsim: the tools device stand-in is not running\n");
@@ -117,6 +120,8 @@ class Guest {
       ExpectLog(step, rest);
     } else if (verb == "expect-device") {
       ExpectDevice(step, rest);
+    } else if (verb == "screenshot") {
+      Screenshot(step, rest);
     } else if (verb == "say") {
       step.narrative = true;
     } else {
@@ -159,6 +164,12 @@ class Guest {
         fprintf(out, ", payload words %u %u", r.PayloadWord(0), r.PayloadWord(1));
       }
       fprintf(out, "%s\n", r.irpStatus == 0x103 ? " (pending)" : "");
+    }
+
+    if (!screenshots_.empty()) {
+      fprintf(out, "\n== Screenshots ==\n");
+      for (const std::string& shot : screenshots_)
+        fprintf(out, "  %s\n", shot.c_str());
     }
 
     fprintf(out, "\n== Log lines ==\n");
@@ -219,6 +230,55 @@ class Guest {
     }
   }
 
+  // The whole virtual screen as a 24-bit bottom-up BMP next to the account.
+  void Screenshot(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string name;
+    in >> name;
+    if (name.empty())
+      return Fail(step, "screenshot needs a name");
+    const int x = GetSystemMetrics(SM_XVIRTUALSCREEN), y = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int w = GetSystemMetrics(SM_CXVIRTUALSCREEN), h = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, screen, x, y, SRCCOPY | CAPTUREBLT);
+    GdiFlush();
+    const DWORD stride = ((static_cast<DWORD>(w) * 3 + 3) & ~3u);
+    const DWORD imageSize = stride * static_cast<DWORD>(h);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + imageSize;
+    const std::wstring path = outDir_ + std::wstring(name.begin(), name.end()) + L".bmp";
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    if (out != nullptr) {
+      fwrite(&file, sizeof(file), 1, out);
+      fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out);
+      fwrite(bits, 1, imageSize, out);
+      fclose(out);
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (out == nullptr)
+      return Fail(step, "cannot write the screenshot");
+    std::string caption;
+    std::getline(in, caption);
+    screenshots_.push_back(name + ".bmp" + (caption.empty() ? "" : " -" + caption));
+    step.outcome = "saved " + name + ".bmp";
+  }
+
   void ExpectDevice(Step& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string codeText;
@@ -235,6 +295,8 @@ class Guest {
     }
   }
 
+  std::wstring outDir_;
+  std::vector<std::string> screenshots_;
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;
   testenv::HostProcess host_;
@@ -261,7 +323,13 @@ int wmain(int argc, wchar_t** argv) {
     steps.push_back(Step{number, line, {}, false, false});
   }
 
-  Guest guest;
+  // Screenshots go next to the account file (or the working folder).
+  std::wstring outDir;
+  if (argc >= 3) {
+    outDir = argv[2];
+    outDir = outDir.substr(0, outDir.find_last_of(L"\\/") + 1);
+  }
+  Guest guest(outDir);
   if (!guest.Begin())
     return 3;
   for (Step& step : steps) {
