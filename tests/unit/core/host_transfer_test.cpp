@@ -18,86 +18,83 @@ struct Answer {
   uint32_t announced = 0;   // word 4: the reply length it announces
 };
 
-// A host behind the six-word call, as the hypervisor side behaves: it reads
-// each chunk from the buffer named by word 5, reassembles the transfers by
-// handle, answers 1 while bytes are missing, finalState for the chunk that
-// completes a message and 0 after that, unless a chunk's answer is scripted.
-// Its transfer buffers are plain memory named by small numbers, so a chunk
-// read through any other address fails the test.
+// The hypervisor side of the six-word call: reads each chunk from the buffer
+// named by word 5, reassembles transfers by handle, and answers 1 while bytes
+// are missing, finalState for the chunk that completes a message and 0 after
+// that, unless the chunk's answer is scripted. Its buffers are named by small
+// numbers, so a chunk read through any other address fails the test.
 class SimulatedHost final : public HostCallPort {
  public:
   bool present = true;
-  uint32_t version = kHostCallProtocolVersion;
-  uint32_t size = 64;
-  uint32_t probeTail[3] = {0, 0, 0};  // words 3 to 5 of the probe's answer
+  uint32_t version = 2, size = 64, probeWord3 = 0;
   int32_t finalState = 0;
-  std::map<size_t, Answer> scripted;  // by chunk number, counted from 0
+  std::map<size_t, Answer> scripted;  // by chunk number, from 0
   bool failAllocate = false, failLock = false, failUnlock = false;
 
-  std::vector<HostCallWords> calls;  // words as the host received them
-  std::vector<Bytes> chunks;
-  std::vector<Bytes> messages;  // completed, in order of completion
-  std::vector<int32_t> ends;
   int probes = 0;
+  std::vector<HostCallWords> firstChunks;
+  std::vector<Bytes> chunks, messages;
+  std::vector<uint32_t> ends;
   std::map<uint32_t, Bytes> memory;  // by address word
   std::set<uint32_t> locked;
 
   void Probe(HostCallWords& w) override {
     ++probes;
-    calls.push_back(w);
-    if (!present) {  // what the guard leaves behind
-      w = {};
-      return;
-    }
-    if (w[0] != kHostCallProbe || w[1] != kHostCallProbe)
-      return;
-    w = {kHostCallPresent, version, size, probeTail[0], probeTail[1], probeTail[2]};
+    if (!present)
+      w = {};  // what the guard leaves behind
+    else if (w == HostCallWords{kHostCallProbe, kHostCallProbe, 0, 0, 0, 0})
+      w = {kHostCallPresent, version, size, probeWord3, 0, 0};
   }
 
   void Call(HostCallWords& w) override {
-    calls.push_back(w);
-    switch (w[0]) {
-      case kHostCallFirstChunk: {
-        const int32_t handle = nextHandle_++;
-        transfers_[handle].total = w[1];
-        Chunk(handle, w);
-        break;
-      }
-      case kHostCallNextChunk:
-        ASSERT_EQ(transfers_.count(static_cast<int32_t>(w[1])), 1u) << "unknown handle";
-        Chunk(static_cast<int32_t>(w[1]), w);
-        break;
-      case kHostCallEndTransfer:
-        ends.push_back(static_cast<int32_t>(w[1]));
-        w[5] = 0;
-        break;
-      default:
-        ADD_FAILURE() << "unknown call " << w[0];
+    if (w[0] == kHostCallEndTransfer) {
+      ends.push_back(w[1]);
+      w[5] = 0;
+      return;
     }
+    ASSERT_TRUE(w[0] == kHostCallFirstChunk || w[0] == kHostCallNextChunk);
+    if (w[0] == kHostCallFirstChunk) {
+      firstChunks.push_back(w);
+      w[1] = static_cast<uint32_t>(firstChunks.size()) + 6;  // handles 7, 8, ...
+      transfers_[w[1]].total = firstChunks.back()[1];
+    }
+    ASSERT_EQ(transfers_.count(w[1]), 1u) << "unknown handle";
+    EXPECT_EQ(w[3], size);
+    ASSERT_LE(w[4], size);
+    ASSERT_EQ(locked.count(w[5]), 1u) << "chunk outside the locked buffer";
+    Bytes& buffer = memory[w[5]];
+    chunks.emplace_back(buffer.begin(), buffer.begin() + w[4]);
+    Transfer& t = transfers_[w[1]];
+    t.bytes.insert(t.bytes.end(), chunks.back().begin(), chunks.back().end());
+    Answer answer{t.complete ? 0 : 1};
+    if (!t.complete && t.bytes.size() >= t.total) {
+      t.complete = true;
+      messages.push_back(t.bytes);
+      answer.state = finalState;
+    }
+    if (scripted.count(chunks.size() - 1) != 0)
+      answer = scripted[chunks.size() - 1];
+    for (uint32_t i = 0; i < answer.replyBytes && i < buffer.size(); ++i)
+      buffer[i] = static_cast<uint8_t>('a' + i);
+    w = {w[0], w[1], 0, answer.replyBytes, answer.announced, static_cast<uint32_t>(answer.state)};
   }
 
   uint8_t* Allocate(uint32_t bytes) override {
     if (failAllocate)
       return nullptr;
-    const uint32_t word = 0x10000 * ++allocations_;
-    memory[word].assign(bytes, 0xCC);
-    return memory[word].data();
+    Bytes& block = memory[0x10000 * (++allocations_)];
+    block.assign(bytes, 0xCC);
+    return block.data();
   }
   bool Lock(uint8_t* buffer, uint32_t) override {
-    if (failLock)
-      return false;
-    locked.insert(AddressWord(buffer));
-    return true;
+    return !failLock && locked.insert(AddressWord(buffer)).second;
   }
   bool Unlock(uint8_t* buffer, uint32_t) override {
-    if (failUnlock)
-      return false;
-    return locked.erase(AddressWord(buffer)) == 1;
+    return !failUnlock && locked.erase(AddressWord(buffer)) == 1;
   }
   void Free(uint8_t* buffer, uint32_t) override {
-    const uint32_t word = AddressWord(buffer);
-    EXPECT_EQ(locked.count(word), 0u) << "freed while locked";
-    memory.erase(word);
+    EXPECT_EQ(locked.count(AddressWord(buffer)), 0u) << "freed while locked";
+    memory.erase(AddressWord(buffer));
   }
   uint32_t AddressWord(const uint8_t* buffer) override {
     for (auto& [word, bytes] : memory) {
@@ -107,77 +104,22 @@ class SimulatedHost final : public HostCallPort {
     return 0xBAD;
   }
 
-  std::vector<HostCallWords> CallsOf(uint32_t op) const {
-    std::vector<HostCallWords> found;
-    for (const HostCallWords& w : calls) {
-      if (w[0] == op)
-        found.push_back(w);
-    }
-    return found;
-  }
-
  private:
   struct Transfer {
     uint32_t total = 0;
     Bytes bytes;
     bool complete = false;
   };
-
-  void Chunk(int32_t handle, HostCallWords& w) {
-    EXPECT_EQ(w[2], 0u);
-    EXPECT_EQ(w[3], size);
-    EXPECT_LE(w[4], size);
-    ASSERT_EQ(memory.count(w[5]), 1u) << "chunk outside the transfer buffer";
-    ASSERT_EQ(locked.count(w[5]), 1u) << "buffer not locked";
-    Bytes& buffer = memory[w[5]];
-    const Bytes chunk(buffer.begin(), buffer.begin() + w[4]);
-    const size_t number = chunks.size();
-    chunks.push_back(chunk);
-    Transfer& t = transfers_[handle];
-    t.bytes.insert(t.bytes.end(), chunk.begin(), chunk.end());
-
-    Answer answer;
-    if (!t.complete && t.bytes.size() >= t.total) {
-      t.complete = true;
-      messages.push_back(t.bytes);
-      answer.state = finalState;
-    } else if (!t.complete) {
-      answer.state = 1;
-    }
-    if (scripted.count(number) != 0)
-      answer = scripted[number];
-    for (uint32_t i = 0; i < answer.replyBytes && i < buffer.size(); ++i)
-      buffer[i] = static_cast<uint8_t>('a' + i % 26);
-    w = {w[0],
-         static_cast<uint32_t>(handle),
-         0,
-         answer.replyBytes,
-         answer.announced,
-         static_cast<uint32_t>(answer.state)};
-  }
-
-  std::map<int32_t, Transfer> transfers_;
-  int32_t nextHandle_ = 7;
+  std::map<uint32_t, Transfer> transfers_;
   uint32_t allocations_ = 0;
 };
 
-Bytes LogMessage(const std::string& text) {
-  Bytes message = {17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '[', 'G', ']', ' '};
-  message.insert(message.end(), text.begin(), text.end());
-  return message;
-}
-
-ToolIdentity Tool() {
-  ToolIdentity tool;
-  tool.identifier = "corvane.MantletUser.guest.win";
-  tool.description = "Guest desktop utilities (user-side tool)";
-  tool.version = {1, 4, 2, 318};
-  return tool;
-}
+const ToolIdentity kTool{
+    "corvane.MantletUser.guest.win", "Guest desktop utilities", {1, 4, 2, 318}};
 
 Bytes Announcement(bool registration) {
   HostMessageBuilder message(kToolAnnouncementType);
-  BuildToolAnnouncement(message, Tool(), registration);
+  BuildToolAnnouncement(message, kTool, registration);
   return Bytes(message.data(), message.data() + message.size());
 }
 
@@ -185,327 +127,169 @@ int LogLine(SimulatedHost& host, const std::string& text) {
   return SendHostLogLine(host, nullptr, text.data(), text.size());
 }
 
-class HostTransfer : public ::testing::Test {
- protected:
-  void TearDown() override {
-    if (!host.failUnlock) {
-      EXPECT_TRUE(host.memory.empty()) << "a transfer buffer was not freed";
-    }
-  }
-  SimulatedHost host;
-};
-
-TEST_F(HostTransfer, probe_decides_presence_version_and_transfer_size) {
+TEST(HostTransfer, failed_probe_or_buffer_fails_every_operation_before_any_chunk) {
   struct Case {
     const char* what;
-    bool present;
-    uint32_t version;
-    uint32_t tail3;
-    int expected;
+    void (*setup)(SimulatedHost&);
+    int open;  // also the log line's result; an announcement reports -5
   };
   const Case cases[] = {
-      {"no hypervisor", false, 2, 0, kHostCallNoHypervisor},
-      {"version 1", true, 1, 0, kHostCallWrongVersion},
-      {"version 3", true, 3, 0, kHostCallWrongVersion},
-      {"word 3 not 0", true, 2, 5, kHostCallNoHypervisor},
-      {"present", true, 2, 0, kHostCallOk},
+      {"no hypervisor", [](SimulatedHost& h) { h.present = false; }, kHostCallNoHypervisor},
+      {"version 1", [](SimulatedHost& h) { h.version = 1; }, kHostCallWrongVersion},
+      {"version 3", [](SimulatedHost& h) { h.version = 3; }, kHostCallWrongVersion},
+      {"word 3 set", [](SimulatedHost& h) { h.probeWord3 = 1; }, kHostCallNoHypervisor},
+      {"no memory", [](SimulatedHost& h) { h.failAllocate = true; }, kHostCallNoMemory},
+      {"transfer size 0", [](SimulatedHost& h) { h.size = 0; }, kHostCallNoMemory},
+      {"lock fails", [](SimulatedHost& h) { h.failLock = true; }, kHostCallLockFailed},
   };
   for (const Case& c : cases) {
-    SimulatedHost h;
-    h.present = c.present;
-    h.version = c.version;
-    h.probeTail[0] = c.tail3;
-    h.size = 48;
+    SimulatedHost host;
+    c.setup(host);
     HostChannel channel;
-    EXPECT_EQ(OpenHostChannel(h, &channel), c.expected) << c.what;
-    EXPECT_EQ(h.probes, 1) << c.what;
-    if (c.expected == kHostCallOk) {
-      EXPECT_EQ(channel.transferSize, 48u);
-      EXPECT_EQ(channel.allocatedSize, 48u);
-      EXPECT_EQ(channel.state, kChannelOpen);
-      EXPECT_EQ(channel.magic, kHostChannelMagic);
-      EXPECT_EQ(h.locked.size(), 1u);
-      EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
-      EXPECT_EQ(channel.state, kChannelClosed);
-    } else {
-      EXPECT_EQ(channel.state, kChannelClosed) << c.what;
-      EXPECT_TRUE(h.memory.empty()) << c.what;
-    }
+    EXPECT_EQ(OpenHostChannel(host, &channel), c.open) << c.what;
+    EXPECT_EQ(LogLine(host, "a line\n"), c.open) << c.what;
+    EXPECT_EQ(AnnounceTool(host, kTool, true), kHostCallNoHypervisor) << c.what;
+    EXPECT_EQ(AnnounceTool(host, kTool, false), kHostCallNoHypervisor) << c.what;
+    EXPECT_EQ(host.probes, 4) << c.what;
+    EXPECT_TRUE(host.chunks.empty()) << c.what;
+    EXPECT_TRUE(host.memory.empty()) << c.what;
   }
-  EXPECT_EQ(OpenHostChannel(host, nullptr), kHostCallBadArgument);
 }
 
-TEST_F(HostTransfer, buffer_failures_release_what_was_taken) {
-  HostChannel channel;
-  host.failAllocate = true;
-  EXPECT_EQ(OpenHostChannel(host, &channel), kHostCallNoMemory);
-  host.failAllocate = false;
-  host.failLock = true;
-  EXPECT_EQ(OpenHostChannel(host, &channel), kHostCallLockFailed);
-  EXPECT_TRUE(host.memory.empty());
-  host.failLock = false;
-  host.size = 0;
-  EXPECT_EQ(OpenHostChannel(host, &channel), kHostCallNoMemory);
-  EXPECT_EQ(LogLine(host, "x"), kHostCallNoMemory);
-}
-
-TEST_F(HostTransfer, version_1_fails_every_operation_before_any_transfer) {
-  host.version = 1;
-  HostChannel channel;
-  EXPECT_EQ(OpenHostChannel(host, &channel), kHostCallWrongVersion);
-  EXPECT_EQ(LogLine(host, "a line\n"), kHostCallWrongVersion);
-  // The announcement reports any failure to open its channel as no hypervisor.
-  EXPECT_EQ(AnnounceTool(host, Tool(), true), kHostCallNoHypervisor);
-  EXPECT_EQ(AnnounceTool(host, Tool(), false), kHostCallNoHypervisor);
-  EXPECT_TRUE(host.chunks.empty());
-  EXPECT_EQ(host.probes, 4);
-}
-
-TEST_F(HostTransfer, log_line_goes_in_chunks_of_s_after_the_header) {
+TEST(HostTransfer, log_line_goes_in_chunks_of_s_after_the_header) {
   struct Case {
     uint32_t size;
     size_t textLength;
-    std::vector<uint32_t> chunkLengths;
+    std::vector<size_t> chunkLengths;
   };
   const Case cases[] = {
       {32, 100, {20, 32, 32, 32, 4}}, {32, 64, {20, 32, 32}}, {20, 41, {20, 20, 20, 1}},
       {4096, 300, {20, 300}},         {64, 0, {20}},
   };
   for (const Case& c : cases) {
-    SimulatedHost h;
-    h.size = c.size;
+    SimulatedHost host;
+    host.size = c.size;
     std::string text;
     for (size_t i = 0; i < c.textLength; ++i)
       text += static_cast<char>('0' + i % 10);
-    ASSERT_EQ(LogLine(h, text), kHostCallOk) << c.size << "/" << c.textLength;
-    std::vector<uint32_t> lengths;
-    for (const Bytes& chunk : h.chunks)
-      lengths.push_back(static_cast<uint32_t>(chunk.size()));
+    ASSERT_EQ(LogLine(host, text), kHostCallOk) << c.size << "/" << c.textLength;
+    std::vector<size_t> lengths;
+    for (const Bytes& chunk : host.chunks)
+      lengths.push_back(chunk.size());
     EXPECT_EQ(lengths, c.chunkLengths) << c.size << "/" << c.textLength;
-    ASSERT_EQ(h.messages.size(), 1u);
-    EXPECT_EQ(h.messages[0], LogMessage(text));
-
-    // First chunk announces the total; later ones carry the host's handle.
-    const auto first = h.CallsOf(kHostCallFirstChunk);
-    ASSERT_EQ(first.size(), 1u);
-    EXPECT_EQ(first[0][1], 20 + c.textLength);
-    for (const HostCallWords& w : h.CallsOf(kHostCallNextChunk))
-      EXPECT_EQ(w[1], 7u);
-    EXPECT_TRUE(h.ends.empty());
-    EXPECT_TRUE(h.memory.empty());
+    Bytes expected = {17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '[', 'G', ']', ' '};
+    expected.insert(expected.end(), text.begin(), text.end());
+    EXPECT_EQ(host.messages, std::vector<Bytes>{expected});
+    EXPECT_EQ(host.firstChunks.size(), 1u);  // one transfer; the rest went by its handle
+    EXPECT_TRUE(host.ends.empty());
+    EXPECT_TRUE(host.memory.empty());
   }
 }
 
-TEST_F(HostTransfer, transfer_size_16_fails_log_lines_while_registration_still_sends) {
+TEST(HostTransfer, transfer_size_16_fails_log_lines_while_registration_still_sends) {
+  SimulatedHost host;
   host.size = 16;
   EXPECT_EQ(LogLine(host, "short"), kHostCallBadArgument);
   EXPECT_TRUE(host.chunks.empty());
-  EXPECT_EQ(host.probes, 1);
-
-  EXPECT_EQ(AnnounceTool(host, Tool(), true), kHostCallOk);
-  const Bytes expected = Announcement(true);
-  ASSERT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(host.messages[0], expected);
-  EXPECT_EQ(host.chunks.size(), (expected.size() + 15) / 16);
-  EXPECT_EQ(host.CallsOf(kHostCallFirstChunk)[0][1], expected.size());
+  EXPECT_EQ(AnnounceTool(host, kTool, true), kHostCallOk);
+  EXPECT_EQ(AnnounceTool(host, kTool, false), kHostCallOk);
+  EXPECT_EQ(host.messages, (std::vector<Bytes>{Announcement(true), Announcement(false)}));
+  EXPECT_EQ(host.chunks.size(),
+            (Announcement(true).size() + 15) / 16 + (Announcement(false).size() + 15) / 16);
+  EXPECT_TRUE(host.memory.empty());
 }
 
-TEST_F(HostTransfer, announcements_carry_the_built_messages) {
-  EXPECT_EQ(AnnounceTool(host, Tool(), true), kHostCallOk);
-  EXPECT_EQ(AnnounceTool(host, Tool(), false), kHostCallOk);
-  ASSERT_EQ(host.messages.size(), 2u);
-  EXPECT_EQ(host.messages[0], Announcement(true));
-  EXPECT_EQ(host.messages[1], Announcement(false));
-  ToolIdentity anonymous = Tool();
-  anonymous.identifier = nullptr;
-  EXPECT_EQ(AnnounceTool(host, anonymous, true), kHostCallBadArgument);
-  EXPECT_EQ(host.probes, 2);
-}
-
-TEST_F(HostTransfer, announcement_results_for_host_answers) {
+TEST(HostTransfer, results_and_end_calls_for_the_hosts_last_answer) {
+  enum Op { kLog, kRegister, kUnregister };
   struct Case {
-    const char* what;
-    int32_t finalState;
-    uint32_t announced;
-    int registration;
-    int unregistration;
-    size_t ends;  // per announcement
-  };
-  const Case cases[] = {
-      {"refused", -3, 0, kHostCallUnlockFailed, kHostCallWrongVersion, 0},
-      {"reply offered, state 2", 2, 8, kHostCallUnlockFailed, kHostCallUnlockFailed, 1},
-      {"reply offered, state 1", 1, 8, kHostCallUnlockFailed, kHostCallUnlockFailed, 0},
-      {"done", 0, 0, kHostCallOk, kHostCallOk, 0},
-  };
-  for (const Case& c : cases) {
-    SimulatedHost h;
-    h.finalState = c.finalState;
-    const size_t lastChunk = (Announcement(true).size() + h.size - 1) / h.size - 1;
-    h.scripted[lastChunk] = {c.finalState, 0, c.announced};
-    EXPECT_EQ(AnnounceTool(h, Tool(), true), c.registration) << c.what;
-    h.scripted.clear();
-    h.scripted[h.chunks.size()] = {c.finalState, 0, c.announced};
-    EXPECT_EQ(AnnounceTool(h, Tool(), false), c.unregistration) << c.what;
-    EXPECT_EQ(h.ends.size(), 2 * c.ends) << c.what;
-    EXPECT_TRUE(h.memory.empty()) << c.what;
-  }
-}
-
-TEST_F(HostTransfer, message_reply_is_collected_up_to_the_room_given) {
-  HostChannel channel;
-  ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
-  const Bytes data(100, 0x5A);  // two chunks of 64
-  host.scripted[1] = {1, 10, 30};
-  host.scripted[2] = {1, 20, 30};
-  host.scripted[3] = {0, 0, 30};
-  uint8_t reply[40] = {};
-  uint32_t replyLength = 0;
-  ASSERT_EQ(SendHostMessage(&channel, data.data(), 100, reply, sizeof(reply), &replyLength),
-            kHostCallOk);
-  EXPECT_EQ(replyLength, 30u);
-  EXPECT_EQ(std::string(reply, reply + 10), "abcdefghij");
-  EXPECT_EQ(std::string(reply + 10, reply + 30), "abcdefghijklmnopqrst");
-  // After the data the message goes on with empty chunks while the state is not 0.
-  ASSERT_EQ(host.chunks.size(), 4u);
-  EXPECT_EQ(host.chunks[2].size(), 0u);
-  EXPECT_EQ(host.chunks[3].size(), 0u);
-  EXPECT_EQ(host.messages.size(), 1u);
-  EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
-}
-
-TEST_F(HostTransfer, reply_larger_than_the_room_gives_minus_7) {
-  struct Case {
-    const char* what;
+    Op op;
     Answer last;
-    uint32_t room;
-    size_t ends;
-  };
-  const Case cases[] = {
-      {"bytes beyond the room, state 2", {2, 9, 9}, 8, 0},  // refused before any end
-      {"announced beyond the room, state 2", {2, 0, 9}, 8, 1},
-      {"announced beyond the room, state 1", {1, 0, 9}, 8, 0},
-      {"announced beyond no room", {2, 0, 1}, 0, 1},
-  };
-  for (const Case& c : cases) {
-    SimulatedHost h;
-    HostChannel channel;
-    ASSERT_EQ(OpenHostChannel(h, &channel), kHostCallOk);
-    h.scripted[0] = c.last;
-    uint8_t reply[16] = {};
-    uint32_t replyLength = 0;
-    const uint8_t data[4] = {1, 2, 3, 4};
-    EXPECT_EQ(SendHostMessage(&channel, data, 4, reply, c.room, &replyLength),
-              kHostCallReplyTooLarge)
-        << c.what;
-    EXPECT_EQ(h.ends.size(), c.ends) << c.what;
-    CloseHostChannel(&channel);
-  }
-}
-
-TEST_F(HostTransfer, negative_state_gives_minus_8_and_is_handed_to_the_channel) {
-  HostChannel channel;
-  ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
-  host.scripted[0] = {-4, 0, 0};
-  const Bytes data(200, 1);
-  uint32_t replyLength = 0;
-  EXPECT_EQ(SendHostMessage(&channel, data.data(), 200, nullptr, 0, &replyLength),
-            kHostCallRefused);
-  EXPECT_EQ(channel.state, -4);
-  EXPECT_EQ(host.chunks.size(), 1u);  // nothing after the refusal
-  EXPECT_TRUE(host.ends.empty());
-  EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
-}
-
-TEST_F(HostTransfer, log_line_ends_the_transfer_when_the_last_state_is_1_or_2) {
-  struct Case {
-    int32_t lastState;
-    uint32_t replyBytes;
     int result;
     size_t ends;
   };
   const Case cases[] = {
-      {0, 0, kHostCallOk, 0},
-      {1, 0, kHostCallOk, 1},
-      {2, 0, kHostCallOk, 1},
-      {3, 0, kHostCallOk, 0},
-      {-1, 0, kHostCallRefused, 0},
-      {-11, 0, kHostCallRefused, 0},
-      {2, 4, kHostCallReplyTooLarge, 1},  // no reply room: still ended
+      {kLog, {0}, kHostCallOk, 0},
+      {kLog, {1}, kHostCallOk, 1},
+      {kLog, {2}, kHostCallOk, 1},
+      {kLog, {3}, kHostCallOk, 0},
+      {kLog, {-1}, kHostCallRefused, 0},
+      {kLog, {2, 4}, kHostCallReplyTooLarge, 1},  // no room for reply bytes
+      {kRegister, {-1}, kHostCallUnlockFailed, 0},
+      {kUnregister, {-1}, kHostCallWrongVersion, 0},
+      {kRegister, {2, 0, 8}, kHostCallUnlockFailed, 1},  // reply announced, state 2
+      {kUnregister, {1, 0, 8}, kHostCallUnlockFailed, 0},
+      {kRegister, {2}, kHostCallOk, 0},  // goes on with an empty chunk
   };
   for (const Case& c : cases) {
-    SimulatedHost h;
-    h.scripted[1] = {c.lastState, c.replyBytes, 0};
-    EXPECT_EQ(LogLine(h, "the line\n"), c.result) << c.lastState;
-    ASSERT_EQ(h.ends.size(), c.ends) << c.lastState;
-    if (c.ends == 1) {
-      EXPECT_EQ(h.ends[0], 7);
-    }
-    EXPECT_TRUE(h.memory.empty());
+    SimulatedHost host;
+    // A log line goes as header and text; an announcement in chunks of 64.
+    const size_t chunks = c.op == kLog ? 2 : (Announcement(c.op == kRegister).size() + 63) / 64;
+    host.scripted[chunks - 1] = c.last;
+    const int result = c.op == kLog ? LogLine(host, std::string(10, 'x'))
+                                    : AnnounceTool(host, kTool, c.op == kRegister);
+    EXPECT_EQ(result, c.result) << c.op << " answered " << c.last.state;
+    EXPECT_EQ(host.ends, std::vector<uint32_t>(c.ends, 7u)) << c.op << " answered " << c.last.state;
+    EXPECT_TRUE(host.memory.empty());
   }
-
-  // A refusal of the header stops the line there.
-  SimulatedHost refusing;
-  refusing.scripted[0] = {-2, 0, 0};
-  EXPECT_EQ(LogLine(refusing, "never sent"), kHostCallRefused);
-  EXPECT_EQ(refusing.chunks.size(), 1u);
 }
 
-TEST_F(HostTransfer, log_line_on_a_given_channel_leaves_it_open_with_the_last_state) {
-  HostChannel channel;
-  ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
-  host.scripted[1] = {2, 0, 0};
-  EXPECT_EQ(SendHostLogLine(host, &channel, "abc", 3), kHostCallOk);
-  EXPECT_EQ(channel.state, 2);
-  EXPECT_EQ(host.ends.size(), 1u);
-  EXPECT_EQ(host.probes, 1);
-  EXPECT_EQ(host.memory.size(), 1u);
-  EXPECT_EQ(SendHostLogLine(host, &channel, nullptr, 0), kHostCallBadArgument);
-  EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
-}
-
-TEST_F(HostTransfer, damaged_or_closed_channels_are_refused) {
-  HostChannel channel;
-  ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
-  const uint8_t data[1] = {0};
-  uint32_t replyLength = 0;
+TEST(HostTransfer, message_reply_is_collected_and_limited_to_the_room) {
   struct Case {
-    uint32_t magic;
-    int32_t state;
-    int expected;
+    std::map<size_t, Answer> answers;
+    uint32_t room;
+    int result;
+    std::string reply;
+    size_t ends;
   };
   const Case cases[] = {
-      {kHostChannelMagic, kChannelClosed, kHostCallChannelClosed},
-      {kHostChannelMagic, 4, kHostCallInvalidChannel},
-      {kHostChannelMagic, -12, kHostCallInvalidChannel},
-      {kHostChannelMagic, -778, kHostCallInvalidChannel},
-      {0x3F2E8A04, kChannelOpen, kHostCallInvalidChannel},
-      {kHostChannelMagic, -666, kHostCallOk},
-      {kHostChannelMagic, 3, kHostCallOk},
-      {kHostChannelMagic, -10, kHostCallOk},
+      {{{1, {1, 3, 5}}, {2, {1, 2, 5}}, {3, {0}}}, 8, kHostCallOk, "abcab", 0},
+      {{{0, {2, 9, 9}}}, 8, kHostCallReplyTooLarge, "", 0},  // bytes beyond the room
+      {{{1, {2, 0, 9}}}, 8, kHostCallReplyTooLarge, "", 1},  // announced beyond it
+      {{{1, {-6}}}, 8, kHostCallRefused, "", 0},
   };
   for (const Case& c : cases) {
-    HostChannel copy = channel;
-    copy.magic = c.magic;
-    copy.state = c.state;
-    EXPECT_EQ(CheckHostChannel(&copy), c.expected) << c.state;
-    if (c.expected != kHostCallOk) {
-      EXPECT_EQ(SendHostMessage(&copy, data, 1, nullptr, 0, &replyLength), c.expected);
-      EXPECT_EQ(SendHostLogLine(host, &copy, "x", 1), c.expected);
+    SimulatedHost host;
+    host.scripted = c.answers;
+    HostChannel channel;
+    ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
+    const Bytes data(100, 0x5A);  // two chunks of 64
+    uint8_t reply[8] = {};
+    uint32_t replyLength = 0;
+    EXPECT_EQ(SendHostMessage(&channel, data.data(), 100, reply, c.room, &replyLength), c.result);
+    if (c.result == kHostCallOk) {
+      EXPECT_EQ(std::string(reply, reply + replyLength), c.reply);
+    } else if (c.result == kHostCallRefused) {
+      EXPECT_EQ(channel.state, -6);  // handed back to the channel
     }
+    EXPECT_EQ(host.ends.size(), c.ends);
+    EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
   }
-  EXPECT_TRUE(host.chunks.empty());
-  EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
-  EXPECT_EQ(CloseHostChannel(&channel), kHostCallBadArgument);
-  EXPECT_EQ(SendHostMessage(&channel, data, 1, nullptr, 0, &replyLength), kHostCallChannelClosed);
 }
 
-TEST_F(HostTransfer, failed_unlock_keeps_the_memory_and_reports_minus_4) {
+TEST(HostTransfer, damaged_closed_or_unlockable_channels) {
+  SimulatedHost host;
   HostChannel channel;
   ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
+  const std::pair<int32_t, int> states[] = {{kChannelClosed, kHostCallChannelClosed},
+                                            {4, kHostCallInvalidChannel},
+                                            {-12, kHostCallInvalidChannel},
+                                            {-666, kHostCallOk}};
+  for (auto [state, expected] : states) {
+    HostChannel copy = channel;
+    copy.state = state;
+    EXPECT_EQ(CheckHostChannel(&copy), expected) << state;
+    copy.magic ^= 1;
+    EXPECT_EQ(SendHostLogLine(host, &copy, "x", 1), kHostCallInvalidChannel) << state;
+  }
+  EXPECT_TRUE(host.chunks.empty());
+  EXPECT_EQ(SendHostLogLine(host, &channel, "abc", 3), kHostCallOk);  // stays open
+  EXPECT_EQ(channel.state, 0);                                        // the transfer's last state
   host.failUnlock = true;
   EXPECT_EQ(CloseHostChannel(&channel), kHostCallUnlockFailed);
-  EXPECT_EQ(channel.state, kChannelClosed);
   EXPECT_EQ(host.memory.size(), 1u);  // still locked, so not given back
+  uint32_t replyLength = 0;
+  EXPECT_EQ(SendHostMessage(&channel, nullptr, 0, nullptr, 0, &replyLength),
+            kHostCallChannelClosed);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 
 #include "test_paths.h"
 
-namespace testsupport {
+namespace testenv {
 
 inline constexpr wchar_t kInstallKey[] = L"SOFTWARE\\Corvane\\Corvane Tools";
 inline constexpr REGSAM kView32 = KEY_WOW64_32KEY;
@@ -73,6 +73,14 @@ struct EducationRun {
   int stdHandles = 0;
   std::wstring cwd;
 };
+
+// Whether the process can still be opened to be terminated.
+inline bool ProcessOpens(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  if (process != nullptr)
+    CloseHandle(process);
+  return process != nullptr;
+}
 
 inline bool ProcessAlive(DWORD pid) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
@@ -138,7 +146,7 @@ class EducationInstall {
       CreateDirectoryW(folder_.c_str(), nullptr);
     }
     CreateDirectoryW(Education().c_str(), nullptr);
-    copied_ = CopyFileW(testenv::BinPath(L"GlimmerEdu.exe").c_str(), Executable().c_str(), FALSE);
+    copied_ = CopyFileW(BinPath(L"GlimmerEdu.exe").c_str(), Executable().c_str(), FALSE);
   }
 
   ~EducationInstall() {
@@ -223,4 +231,4 @@ class EducationInstall {
   bool copied_ = false;
 };
 
-}  // namespace testsupport
+}  // namespace testenv
