@@ -22,10 +22,19 @@ constexpr size_t kPathRoom = MAX_PATH;  // UTF-16 units, terminator included
 // worker, and by the stop routine only after the worker has been joined.
 DWORD g_educationPid = 0;
 
+// Whether "<folder>\Education\GlimmerEdu.exe" and its terminator fit in 260
+// units: the two separators and the terminator make the 3.
+bool EducationPathFits(size_t folderLength) {
+  return folderLength + wcslen(kEducationFolder) + wcslen(kEducationExecutable) + 3 < kPathRoom;
+}
+
 }  // namespace
 
 LONG ReadInstallLocation(wchar_t* buffer, DWORD byteSize, bool view32) {
   UniqueRegKey key;
+  // The 32-bit view is named rather than left to the process's default: a
+  // 32-bit build gets the same key either way, while a 64-bit build would
+  // otherwise read its own (64-bit) view twice and never the 32-bit one.
   const REGSAM view = view32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   LONG result =
       RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | view, key.put());
@@ -35,11 +44,6 @@ LONG ReadInstallLocation(wchar_t* buffer, DWORD byteSize, bool view32) {
   result = RegQueryValueExW(key.get(), kInstallValue, nullptr, nullptr,
                             reinterpret_cast<BYTE*>(buffer), &size);
   return result;
-}
-
-bool EducationPathFits(size_t folderLength) {
-  // The two separators and the terminator make the 3.
-  return folderLength + wcslen(kEducationFolder) + wcslen(kEducationExecutable) + 3 < kPathRoom;
 }
 
 void LaunchEducationApp() {

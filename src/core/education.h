@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <cstddef>
-
 namespace mantlet {
 
 void LaunchEducationApp();  // command worker thread
@@ -14,8 +12,5 @@ void EndEducationApp();     // command worker thread, or the stop routine after 
 // "InstallLocation" of the installation key, read in the 32-bit or the 64-bit
 // registry view into byteSize bytes; the registry's error code, 0 on success.
 LONG ReadInstallLocation(wchar_t* buffer, DWORD byteSize, bool view32);
-
-// Whether "<folder>\Education\GlimmerEdu.exe" stays below 260 units.
-bool EducationPathFits(size_t folderLength);
 
 }  // namespace mantlet
