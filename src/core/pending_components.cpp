@@ -19,18 +19,6 @@
 
 namespace mantlet {
 
-// --- host call channel and education application ---------------------------
-
-int RegisterTool() {
-  return -5;
-}
-int UnregisterTool() {
-  return -5;
-}
-void InstallHostLogForwarder() {}
-void LaunchEducationApp() {}
-void EndEducationApp() {}
-
 // --- share mapping and shortcuts ---------------------------------------------
 
 template <>

@@ -13,8 +13,12 @@
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
+//   expect-host <kind> [count] [text]           at least count (1) messages of a kind
+//                                               (register, unregister, log) containing
+//                                               the text reached the emulated hypervisor
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -26,6 +30,7 @@
 #include "core/utf.h"
 #include "ctl_syntax.h"
 #include "host_process.h"
+#include "hostcall_record.h"
 #include "log_tail.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
@@ -90,6 +95,8 @@ class Guest {
               loaded.c_str());
       return false;
     }
+    hostRecord_ = outDir_.empty() ? testenv::NewHostCallRecordPath() : outDir_ + L"hostcalls.txt";
+    host_.Call("hv record " + testenv::Utf8(hostRecord_));
     return true;
   }
 
@@ -120,6 +127,8 @@ class Guest {
       ExpectLog(step, rest);
     } else if (verb == "expect-device") {
       ExpectDevice(step, rest);
+    } else if (verb == "expect-host") {
+      ExpectHost(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
     } else if (verb == "say") {
@@ -164,6 +173,16 @@ class Guest {
         fprintf(out, ", payload words %u %u", r.PayloadWord(0), r.PayloadWord(1));
       }
       fprintf(out, "%s\n", r.irpStatus == 0x103 ? " (pending)" : "");
+    }
+
+    fprintf(out, "\n== What the host received over the hypervisor call ==\n");
+    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+      if (e.kind == testenv::HostCallEvent::kEnd) {
+        fprintf(out, "  (end of transfer %d)\n", e.handle);
+        continue;
+      }
+      fprintf(out, "  %s\n",
+              testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes)).c_str());
     }
 
     if (!screenshots_.empty()) {
@@ -279,6 +298,47 @@ class Guest {
     step.outcome = "saved " + name + ".bmp";
   }
 
+  // Messages the host stand-in's emulated hypervisor reassembled, by kind.
+  std::vector<std::string> HostMessages(const std::string& kind, const std::string& text) const {
+    std::vector<std::string> found;
+    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+      if (e.kind != testenv::HostCallEvent::kMessage)
+        continue;
+      const std::string seen = testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes));
+      const std::string prefix = kind == "register"     ? "registration of "
+                                 : kind == "unregister" ? "unregistration of "
+                                                        : "log line: ";
+      if (seen.rfind(prefix, 0) == 0 && seen.find(text) != std::string::npos)
+        found.push_back(seen);
+    }
+    return found;
+  }
+
+  void ExpectHost(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string kind;
+    in >> kind;
+    if (kind != "register" && kind != "unregister" && kind != "log")
+      return Fail(step, "kind must be register, unregister or log");
+    std::string text;
+    std::getline(in, text);
+    text = Trim(text);
+    size_t count = 1;
+    if (!text.empty() && isdigit(static_cast<unsigned char>(text[0]))) {
+      count = strtoul(text.c_str(), nullptr, 10);
+      const size_t after = text.find_first_not_of("0123456789");
+      text = after == std::string::npos ? std::string() : Trim(text.substr(after));
+    }
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+      text = text.substr(1, text.size() - 2);
+    const bool seen =
+        testenv::WaitUntil([&] { return HostMessages(kind, text).size() >= count; }, 3000);
+    const auto found = HostMessages(kind, text);
+    if (!seen)
+      return Fail(step, "only " + std::to_string(found.size()) + " received");
+    step.outcome = std::to_string(found.size()) + " received; last: " + found.back();
+  }
+
   void ExpectDevice(Step& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string codeText;
@@ -296,6 +356,7 @@ class Guest {
   }
 
   std::wstring outDir_;
+  std::wstring hostRecord_;
   std::vector<std::string> screenshots_;
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;

@@ -1,7 +1,11 @@
 #include "host_extensions.h"
 
-void HostExtensionsInit(int, wchar_t**) {}
+#include "hypervisor_emulator.h"
 
-bool HostExtensionCommand(const std::string&, const char*, HostReplyFn) {
-  return false;
+void HostExtensionsInit(int, wchar_t**) {
+  testenv::InstallHypervisorEmulator();
+}
+
+bool HostExtensionCommand(const std::string& verb, const char* rest, HostReplyFn reply) {
+  return testenv::HypervisorCommand(verb, rest, reply);
 }
