@@ -63,20 +63,9 @@ TEST_F(MessageBoxes, stop_closes_the_open_box_and_shows_none_of_the_stored) {
   EXPECT_EQ(log.Count("MessageBoxHandler has been destructed"), 1u);
 }
 
-TEST_F(MessageBoxes, empty_text_puts_the_caption_right_after_its_terminator) {
-  const Bytes record = Box(u"", u"Caption");
-  ASSERT_EQ(record[14], 'C');
-  ASSERT_TRUE(SendRecord(record));
-  const auto box = NextBox();
-  ASSERT_TRUE(box);
-  EXPECT_EQ(box->text, L"");
-  EXPECT_EQ(box->caption, L"Caption");
-  CloseMessageBox(box->window);
-}
-
 // Strings not terminated inside the record end at its end; an odd last byte
-// is no unit of its own.
-TEST_F(MessageBoxes, strings_running_past_the_record_end_at_its_end) {
+// is no unit of its own; after an empty text the caption starts at offset 14.
+TEST_F(MessageBoxes, text_and_caption_where_the_record_puts_them) {
   const Bytes type = {0, 0, 0, 0};
   auto units = [](const char* ascii) {
     Bytes out;
@@ -94,12 +83,13 @@ TEST_F(MessageBoxes, strings_running_past_the_record_end_at_its_end) {
     Bytes payload;
     std::wstring text, caption;
   } cases[] = {
+      {join({type, {0, 0}, units("Caption at 14")}), L"", L"Caption at 14"},
       {join({type, units("sixteen units!!!")}), L"sixteen units!!!", L""},
       {join({type, units("T"), {0, 0}, units("unterminated cap")}), L"T", L"unterminated cap"},
       {join({type, units("T"), {0, 0}, units("odd byte at end"), {'x'}}), L"T", L"odd byte at end"},
   };
   for (const Case& c : cases) {
-    ASSERT_TRUE(SendRecord(Record(9, 0, c.payload, false)));
+    ASSERT_TRUE(SendRecord(Record(9, 0, c.payload)));
     const auto box = NextBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->text, c.text);
