@@ -5,11 +5,6 @@
 
 #include "core/education.h"
 #include "core/host_announce.h"
-#include "interaction/keyboard_layout.h"
-#include "interaction/message_box_handler.h"
-#include "settings/browser_search_info.h"
-#include "settings/notifications.h"
-#include "settings/program_configuration.h"
 #include "sharemapping/guest_share_mapping.h"
 #include "sharemapping/share_shortcuts.h"
 #include "taskbar/cursor_utils.h"
@@ -97,51 +92,5 @@ void WeaveStateController::Stop() {}
 void WeaveStateController::OnWeaveStateChanged(bool) {}
 void WeaveStateController::OnDesktopStateChanged(bool) {}
 void WeaveStateController::SetVmColor(uint32_t) {}
-
-// --- message boxes -----------------------------------------------------------
-
-template <>
-std::unique_ptr<MessageBoxHandler> NewComponent<MessageBoxHandler>() {
-  return nullptr;
-}
-MessageBoxHandler::MessageBoxHandler() = default;
-MessageBoxHandler::~MessageBoxHandler() = default;
-bool MessageBoxHandler::Start() {
-  return false;
-}
-void MessageBoxHandler::Stop() {}
-void MessageBoxHandler::ShowMessageBox(const std::u16string&, const std::u16string&, uint32_t) {}
-
-// --- keyboard hotkeys --------------------------------------------------------
-
-template <>
-std::unique_ptr<CKeyboardLayout> NewComponent<CKeyboardLayout>() {
-  return nullptr;
-}
-CKeyboardLayout::CKeyboardLayout() = default;
-CKeyboardLayout::~CKeyboardLayout() = default;
-bool CKeyboardLayout::Start() {
-  return false;
-}
-void CKeyboardLayout::Stop() {}
-bool CKeyboardLayout::CheckCurrentHotkey(bool, bool) {
-  return false;
-}
-void CKeyboardLayout::OnNotify(uint32_t) {}
-
-// --- browser information, notifications, program configuration --------------
-
-template <>
-std::unique_ptr<BrowserSearchInfo> NewComponent<BrowserSearchInfo>() {
-  return nullptr;
-}
-BrowserSearchInfo::BrowserSearchInfo() = default;
-BrowserSearchInfo::~BrowserSearchInfo() = default;
-bool BrowserSearchInfo::SendStartNotice() {
-  return false;
-}
-void BrowserSearchInfo::HandleBrowsersCommand(uint32_t) {}
-void OnNotificationsOption(uint32_t) {}
-void ApplyProgramConfiguration() {}
 
 }  // namespace mantlet

@@ -30,12 +30,6 @@ std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>();
 template <>
 std::unique_ptr<RelocateTaskbar> NewComponent<RelocateTaskbar>();
 template <>
-std::unique_ptr<MessageBoxHandler> NewComponent<MessageBoxHandler>();
-template <>
-std::unique_ptr<CKeyboardLayout> NewComponent<CKeyboardLayout>();
-template <>
 std::unique_ptr<CCursorUtils> NewComponent<CCursorUtils>();
-template <>
-std::unique_ptr<BrowserSearchInfo> NewComponent<BrowserSearchInfo>();
 
 }  // namespace mantlet

@@ -16,12 +16,22 @@
 //   expect-host <kind> [count] [text]           at least count (1) messages of a kind
 //                                               (register, unregister, log) containing
 //                                               the text reached the emulated hypervisor
+//   registry set <key> <name> dword <n>|sz <text>
+//                                               a value in the guest's registry (HKCU\..., HKLM)
+//   registry delete <key> [<name>]              a value, or the key with everything below it
+//   expect-registry <key> <name> <n>|absent     a DWORD value as expected, or no such value
+//   relaunch                                    a new host stand-in (per-program settings anew)
+//   expect-box [close]                          a message box of the host: its caption and text
+//   expect-report <code> <word> <word>          a device request with these payload words, newer
+//                                               than the one the previous expect-report matched
+// Keys and names with spaces go in double quotes.
 #include <windows.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +42,7 @@
 #include "host_process.h"
 #include "hostcall_record.h"
 #include "log_tail.h"
+#include "message_boxes.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -133,6 +144,17 @@ class Guest {
       Screenshot(step, rest);
     } else if (verb == "say") {
       step.narrative = true;
+    } else if (verb == "registry" || verb == "expect-registry") {
+      Registry(step, verb, rest);
+    } else if (verb == "relaunch") {
+      End();
+      step.outcome = host_.Launch();
+      if (step.outcome != "load=ok")
+        Fail(step, step.outcome);
+    } else if (verb == "expect-box") {
+      ExpectBox(step, rest == "close");
+    } else if (verb == "expect-report") {
+      ExpectReport(step, rest);
     } else {
       Fail(step, "unknown step '" + verb + "'");
     }
@@ -355,6 +377,110 @@ class Guest {
     }
   }
 
+  static std::wstring Wide(const std::string& text) {
+    const std::u16string wide = mantlet::Utf8ToUtf16(text);
+    return std::wstring(wide.begin(), wide.end());
+  }
+  static std::string Narrow(const std::wstring& text) {
+    return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+  }
+
+  // "HKCU\path" -> root and path.
+  static bool SplitKey(const std::string& key, HKEY* root, std::wstring* path) {
+    const size_t slash = key.find('\\');
+    const std::string head = key.substr(0, slash);
+    if (head == "HKCU" || head == "HKEY_CURRENT_USER")
+      *root = HKEY_CURRENT_USER;
+    else if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE")
+      *root = HKEY_LOCAL_MACHINE;
+    else
+      return false;
+    *path = slash == std::string::npos ? L"" : Wide(key.substr(slash + 1));
+    return true;
+  }
+
+  void Registry(Step& step, const std::string& verb, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    std::vector<std::string> w = words ? *words : std::vector<std::string>{};
+    std::string action = "expect";
+    if (verb == "registry") {
+      action = w.empty() ? "" : w[0];
+      if (!w.empty())
+        w.erase(w.begin());
+    }
+    HKEY root = nullptr;
+    std::wstring path;
+    if (w.empty() || !SplitKey(w[0], &root, &path))
+      return Fail(step, "needs a key under HKCU or HKLM");
+    const std::wstring name = w.size() > 1 ? Wide(w[1]) : L"";
+    LONG result = ERROR_INVALID_PARAMETER;
+    if (action == "set" && w.size() == 4 && w[2] == "dword") {
+      const DWORD value = strtoul(w[3].c_str(), nullptr, 0);
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_DWORD, &value, sizeof(value));
+    } else if (action == "set" && w.size() == 4 && w[2] == "sz") {
+      const std::wstring text = Wide(w[3]);
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_SZ, text.c_str(),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    } else if (action == "delete" && w.size() <= 2) {
+      result = w.size() == 2 ? RegDeleteKeyValueW(root, path.c_str(), name.c_str())
+                             : RegDeleteTreeW(root, path.c_str());
+      if (result == ERROR_FILE_NOT_FOUND)
+        result = ERROR_SUCCESS;
+    } else if (action == "expect" && w.size() == 3) {
+      DWORD value = 0, size = sizeof(value);
+      const bool present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
+                                        &value, &size) == ERROR_SUCCESS;
+      const bool ok =
+          w[2] == "absent" ? !present : present && value == strtoul(w[2].c_str(), nullptr, 0);
+      step.outcome = present ? "holds " + Hex(value) : "absent";
+      if (!ok)
+        Fail(step, step.outcome);
+      return;
+    } else {
+      return Fail(step, "unknown registry step");
+    }
+    if (result != ERROR_SUCCESS)
+      return Fail(step, "error " + std::to_string(result));
+    step.outcome = "done";
+  }
+
+  void ExpectBox(Step& step, bool close) {
+    const auto box = testenv::WaitForMessageBox(host_.Pid(), 20000);
+    if (!box)
+      return Fail(step, "no message box within 20 s");
+    step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\"";
+    if (close && !testenv::CloseMessageBox(box->window))
+      Fail(step, "the box did not close");
+    else if (close)
+      step.outcome += ", closed";
+  }
+
+  void ExpectReport(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string code, first, second;
+    in >> code >> first >> second;
+    const uint32_t want[] = {strtoul(code.c_str(), nullptr, 0), strtoul(first.c_str(), nullptr, 0),
+                             strtoul(second.c_str(), nullptr, 0)};
+    std::optional<testenv::DevRecord> match;
+    testenv::WaitUntil(
+        [&] {
+          for (const testenv::DevRecord& r : device_.Records(reportSeq_, want[0])) {
+            if (r.block.size() >= 24 && r.PayloadWord(0) == want[1] &&
+                r.PayloadWord(1) == want[2]) {
+              match = r;
+              return true;
+            }
+          }
+          return false;
+        },
+        5000);
+    if (!match)
+      return Fail(step, "no such request");
+    reportSeq_ = match->seq;
+    step.outcome = "#" + std::to_string(match->seq) + " " + RequestName(want[0]);
+  }
+
+  uint32_t reportSeq_ = 0;
   std::wstring outDir_;
   std::wstring hostRecord_;
   std::vector<std::string> screenshots_;
