@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
 
   // The tool.
   testenv::HostProcess host;
-  if (host.Launch() != "load=ok" || host.CallForInt("start") != 0) {
+  const char* hv = getenv("LATENCY_HV");
+  if (host.Launch() != "load=ok" || (hv && host.Call(std::string("hv ") + hv).empty()) ||
+      host.CallForInt("start") != 0) {
     fprintf(stderr, "latency: the tool did not start\n");
     return 1;
   }
