@@ -58,4 +58,25 @@ std::vector<ShellAppBar> ShellStandIn::AppBars() {
   return bars;
 }
 
+std::string ShellStandIn::AppBarLog() {
+  const std::string answer = Call("appbarlog");
+  return answer.rfind("appbarlog=", 0) == 0 ? answer.substr(10) : std::string();
+}
+
+std::vector<ShellAppBarEvent> ShellStandIn::AppBarEvents() {
+  std::vector<ShellAppBarEvent> events;
+  std::istringstream in(AppBarLog());
+  std::string item;
+  while (std::getline(in, item, ';')) {
+    std::istringstream fields(item);
+    ShellAppBarEvent event;
+    fields >> event.tick >> event.message;
+    std::getline(fields, event.rest);
+    if (!event.rest.empty() && event.rest[0] == ' ')
+      event.rest.erase(0, 1);
+    events.push_back(event);
+  }
+  return events;
+}
+
 }  // namespace testenv

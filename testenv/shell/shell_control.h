@@ -31,6 +31,14 @@ struct ShellAppBar {
   bool placed = false;  // has had an ABM_SETPOS
 };
 
+// One appbar message the shell received: "NEW", "SETSTATE", "SETPOS",
+// "REMOVE", "GETSTATE", ...; `rest` holds the window and what follows it.
+struct ShellAppBarEvent {
+  ULONGLONG tick = 0;
+  std::string message;
+  std::string rest;
+};
+
 class ShellStandIn {
  public:
   ShellStandIn() = default;
@@ -49,7 +57,8 @@ class ShellStandIn {
 
   std::optional<ShellState> State();
   std::vector<ShellAppBar> AppBars();
-  std::string AppBarLog() { return Call("appbarlog").substr(10); }
+  std::string AppBarLog();
+  std::vector<ShellAppBarEvent> AppBarEvents();
 
  private:
   HostProcess process_;

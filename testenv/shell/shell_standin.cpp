@@ -25,7 +25,8 @@
 //   secondary <l> <t> <r> <b> | secondary clear     Shell_SecondaryTrayWnd windows
 //   autohide 0|1                                    what ABM_GETSTATE says
 //   appbars                                         the registered appbars
-//   appbarlog [reset]                               the appbar messages so far
+//   appbarlog [reset]                               the appbar messages so far, each
+//                                                   "<tick> <message> <window> ..."; ';' between
 #include <windows.h>
 #include <shellapi.h>
 
@@ -107,7 +108,7 @@ void AppendLog(const char* format, ...) {
   va_end(args);
   if (!g_shell.appBarLog.empty())
     g_shell.appBarLog += ';';
-  g_shell.appBarLog += text;
+  g_shell.appBarLog += std::to_string(GetTickCount64()) + " " + text;
 }
 
 void Toggle() {
