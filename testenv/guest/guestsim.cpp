@@ -13,6 +13,12 @@
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
+//   shell <line>                                any shell stand-in command
+//   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
+//   expect-host <line> => <text> [within <ms>]  the host stand-in's answer contains the text
+//   expect-report <code> <word0> <word1> [within <ms>]
+//                                               the newest request of that code carries
+//                                               those two payload words
 #include <windows.h>
 
 #include <cstdio>
@@ -27,6 +33,7 @@
 #include "ctl_syntax.h"
 #include "host_process.h"
 #include "log_tail.h"
+#include "shell_control.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -84,6 +91,11 @@ class Guest {
     }
     device_.Reset();
     log_.Mark();
+    // The shell's windows exist before the host starts, as in a session.
+    if (!shell_.Launch()) {
+      fprintf(stderr, "guestsim: the shell stand-in did not start or is not the one found\n");
+      return false;
+    }
     const std::string loaded = host_.Launch();
     if (loaded != "load=ok") {
       fprintf(stderr, "guestsim: the host stand-in could not load Mantlet.dll (%s)\n",
@@ -122,6 +134,12 @@ class Guest {
       ExpectDevice(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
+    } else if (verb == "shell") {
+      step.outcome = shell_.Call(rest);
+    } else if (verb == "expect-shell" || verb == "expect-host") {
+      ExpectAnswer(step, rest, verb == "expect-shell");
+    } else if (verb == "expect-report") {
+      ExpectReport(step, rest);
     } else if (verb == "say") {
       step.narrative = true;
     } else {
@@ -134,6 +152,8 @@ class Guest {
       host_.Call("stop");
       host_.Close();
     }
+    shellLog_ = shell_.AppBarEvents();
+    shell_.Close();
   }
 
   void WriteAccount(FILE* out, const std::vector<Step>& steps) {
@@ -164,6 +184,12 @@ class Guest {
         fprintf(out, ", payload words %u %u", r.PayloadWord(0), r.PayloadWord(1));
       }
       fprintf(out, "%s\n", r.irpStatus == 0x103 ? " (pending)" : "");
+    }
+
+    if (!shellLog_.empty()) {
+      fprintf(out, "\n== Appbar messages the shell received ==\n");
+      for (const testenv::ShellAppBarEvent& e : shellLog_)
+        fprintf(out, "  %-9s %s\n", e.message.c_str(), e.rest.c_str());
     }
 
     if (!screenshots_.empty()) {
@@ -230,8 +256,68 @@ class Guest {
     }
   }
 
+  // "<line> => <text> [within <ms>]": polls the stand-in until its answer to
+  // the line contains the text.
+  void ExpectAnswer(Step& step, const std::string& rest, bool fromShell) {
+    const size_t arrow = rest.find(" => ");
+    if (arrow == std::string::npos)
+      return Fail(step, "expected '<command> => <text>'");
+    const std::string line = rest.substr(0, arrow);
+    std::string text = rest.substr(arrow + 4);
+    DWORD within = 3000;
+    const size_t at = text.rfind(" within ");
+    if (at != std::string::npos) {
+      within = strtoul(text.c_str() + at + 8, nullptr, 0);
+      text = text.substr(0, at);
+    }
+    std::string answer;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          answer = fromShell ? shell_.Call(line) : host_.Call(line);
+          return answer.find(text) != std::string::npos;
+        },
+        within, 100);
+    if (seen) {
+      step.outcome = answer;
+    } else {
+      Fail(step, "answer was '" + answer + "'");
+    }
+  }
+
+  void ExpectReport(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string codeText, word;
+    uint32_t first = 0, second = 0;
+    DWORD within = 3000;
+    in >> codeText >> first >> second;
+    if (in >> word && word == "within")
+      in >> within;
+    const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
+    std::string last = "none";
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          const auto records = device_.Records(0, code);
+          if (records.empty())
+            return false;
+          const testenv::DevRecord& r = records.back();
+          last = std::to_string(r.PayloadWord(0)) + " " + std::to_string(r.PayloadWord(1));
+          return r.PayloadWord(0) == first && r.PayloadWord(1) == second;
+        },
+        within, 50);
+    if (seen) {
+      step.outcome = "newest carries " + last;
+    } else {
+      Fail(step, "newest carries " + last);
+    }
+  }
+
   // The whole virtual screen as a 24-bit bottom-up BMP next to the account.
   void Screenshot(Step& step, const std::string& rest) {
+    // What the shell draws (its desktop, the strips) is brought up to date.
+    if (shell_.Running()) {
+      shell_.Call("repaint");
+      Sleep(200);
+    }
     std::istringstream in(rest);
     std::string name;
     in >> name;
@@ -300,6 +386,8 @@ class Guest {
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;
   testenv::HostProcess host_;
+  testenv::ShellStandIn shell_;
+  std::vector<testenv::ShellAppBarEvent> shellLog_;
 };
 
 }  // namespace

@@ -19,7 +19,7 @@
 // The first line says whether both look-ups land here.
 //
 // Driven over stdin, one command per line, one answer line each:
-//   ping | state | found | toggle | exit
+//   ping | state | found | toggle | repaint | exit
 //   hide|show taskbar|start|workerw|secondaries     behind the tool's back
 //   taskbar <l> <t> <r> <b>                         move the taskbar
 //   secondary <l> <t> <r> <b> | secondary clear     Shell_SecondaryTrayWnd windows
@@ -166,12 +166,42 @@ LRESULT CALLBACK TrayProc(HWND window, UINT message, WPARAM wParam, LPARAM lPara
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// The desktop and its view paint the desktop background (wallpaper and
-// colour), a few icons, and the strips that appbars hold, so that a
-// screenshot shows what the shell has reserved.
+// The desktop background as the user set it: the desktop colour, and the
+// wallpaper bitmap stretched over the screen when there is one. (Wine's
+// PaintDesktop draws nothing for a window that is not its own desktop.)
+void PaintBackground(HWND window, HDC dc) {
+  RECT client;
+  GetClientRect(window, &client);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_DESKTOP));
+  wchar_t path[MAX_PATH] = {};
+  if (!SystemParametersInfoW(SPI_GETDESKWALLPAPER, MAX_PATH, path, 0) || path[0] == 0)
+    return;
+  HBITMAP wallpaper = static_cast<HBITMAP>(
+      LoadImageW(nullptr, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));
+  if (wallpaper == nullptr)
+    return;
+  BITMAP info = {};
+  GetObjectW(wallpaper, sizeof(info), &info);
+  HDC source = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(source, wallpaper);
+  RECT screen = g_shell.monitor;
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&screen), 2);
+  SetStretchBltMode(dc, HALFTONE);
+  StretchBlt(dc, screen.left, screen.top, screen.right - screen.left, screen.bottom - screen.top,
+             source, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+  SelectObject(source, old);
+  DeleteDC(source);
+  DeleteObject(wallpaper);
+}
+
+// The desktop and its view paint the desktop background, a few icons, and
+// the strips that appbars hold, so that a screenshot shows what the shell
+// has reserved.
 LRESULT CALLBACK DesktopProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_ERASEBKGND) {
-    PaintDesktop(reinterpret_cast<HDC>(wParam));
+  if (message == WM_SETTINGCHANGE || message == WM_SYSCOLORCHANGE) {
+    InvalidateRect(window, nullptr, TRUE);  // wallpaper or desktop colour may have changed
+  } else if (message == WM_ERASEBKGND) {
+    PaintBackground(window, reinterpret_cast<HDC>(wParam));
     return 1;
   }
   if (message == WM_PAINT && window == g_shell.view) {
@@ -184,23 +214,29 @@ LRESULT CALLBACK DesktopProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       RECT icon = {40, 60 + i * 110, 88, 108 + i * 110};
       FillRect(dc, &icon, iconFill);
       RECT label = {10, 112 + i * 110, 118, 132 + i * 110};
+      RECT shadow = {label.left + 1, label.top + 1, label.right + 1, label.bottom + 1};
+      SetTextColor(dc, RGB(0, 0, 0));
+      DrawTextW(dc, icons[i], -1, &shadow, DT_SINGLELINE | DT_CENTER);
       SetTextColor(dc, RGB(255, 255, 255));
       DrawTextW(dc, icons[i], -1, &label, DT_SINGLELINE | DT_CENTER);
     }
     DeleteObject(iconFill);
-    HBRUSH stripFill = CreateHatchBrush(HS_BDIAGONAL, RGB(255, 120, 40));
+    HBRUSH stripFill = CreateSolidBrush(RGB(250, 150, 60));
+    HBRUSH stripHatch = CreateHatchBrush(HS_BDIAGONAL, RGB(200, 90, 20));
     for (const AppBar& bar : g_shell.appBars) {
       if (!bar.placed)
         continue;
       RECT r = bar.rect;
       MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
       FillRect(dc, &r, stripFill);
+      FillRect(dc, &r, stripHatch);
       FrameRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
       wchar_t text[96];
       swprintf(text, 96, L"strip reserved by an appbar (edge %u)", bar.edge);
-      SetTextColor(dc, RGB(255, 255, 255));
+      SetTextColor(dc, RGB(40, 20, 0));
       DrawTextW(dc, text, -1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
     }
+    DeleteObject(stripHatch);
     DeleteObject(stripFill);
     EndPaint(window, &paint);
     return 0;
@@ -423,6 +459,12 @@ bool Execute(const std::string& line) {
     } else {
       Reply("appbarlog=%s", g_shell.appBarLog.c_str());
     }
+  } else if (v == "repaint") {
+    for (HWND w : {g_shell.progman, g_shell.worker, g_shell.tray, g_shell.start}) {
+      RedrawWindow(w, nullptr, nullptr,
+                   RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    }
+    Reply("repaint=ok");
   } else if (v == "exit") {
     Reply("exit=ok");
     return false;
