@@ -132,6 +132,18 @@ bool ProbeDesktop(bool& desktopShown) {
   return true;
 }
 
+// EnumWindows callback: stops at the first "WorkerW" or "Progman" that
+// carries the desktop view.
+BOOL CALLBACK FindViewInShellWindow(HWND window, LPARAM param) {
+  if (!IsClass(window, kWorkerClass) && !IsClass(window, kDesktopClass))
+    return TRUE;
+  HWND view = FindViewUnder(window);
+  if (view == nullptr)
+    return TRUE;
+  *reinterpret_cast<HWND*>(param) = view;
+  return FALSE;
+}
+
 void AdjustWorkArea(HWND taskbar, bool reserve) {
   RECT taskbarRect = {};
   if (!GetWindowRect(taskbar, &taskbarRect))
@@ -346,21 +358,9 @@ void ShowHideTaskBarAndDesktop::SendStateReport(HANDLE completion, bool desktopS
 }
 
 HWND FindDesktopView() {
-  struct Search {
-    HWND view = nullptr;
-  } search;
-  EnumWindows(
-      [](HWND window, LPARAM param) -> BOOL {
-        if (!IsClass(window, kWorkerClass) && !IsClass(window, kDesktopClass))
-          return TRUE;
-        HWND view = FindViewUnder(window);
-        if (view == nullptr)
-          return TRUE;
-        reinterpret_cast<Search*>(param)->view = view;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.view;
+  HWND view = nullptr;
+  EnumWindows(&FindViewInShellWindow, reinterpret_cast<LPARAM>(&view));
+  return view;
 }
 
 }  // namespace mantlet

@@ -187,6 +187,56 @@ TEST_F(TaskbarTest, toggle_desktop_switches_the_shell_and_the_report_follows) {
   EXPECT_EQ(report->PayloadWord(0), 0u);
 }
 
+// While the view sits on the WorkerW, the desktop counts as shown only as
+// long as that WorkerW is the topmost ordinary window (from 6.0 on; before,
+// the view's leaving "Progman" is enough).
+struct CoverCase {
+  const wchar_t* wineVersion;
+  uint32_t shownWhenCovered;
+};
+
+class DesktopCoverTest : public TaskbarTest, public ::testing::WithParamInterface<CoverCase> {
+ protected:
+  void SetUp() override {
+    version_ = std::make_unique<ScopedWineVersion>(L"mantlet_host.exe", GetParam().wineVersion);
+    TaskbarTest::SetUp();
+  }
+  void TearDown() override {
+    if (cover_ != nullptr)
+      DestroyWindow(cover_);
+    TaskbarTest::TearDown();
+    version_.reset();
+  }
+  std::unique_ptr<ScopedWineVersion> version_;
+  HWND cover_ = nullptr;
+};
+
+TEST_P(DesktopCoverTest, a_window_above_the_shown_desktop_counts_from_6_0_on) {
+  StartAndSettle();
+  ASSERT_EQ(shell.Call("toggle"), "toggle=ok");
+  ASSERT_TRUE(WaitUntil([&] { return Reports().back().PayloadWord(0) == 1; }, kReportWithinMs));
+
+  const uint32_t seq = Reports().back().seq;
+  cover_ = CreateWindowExW(0, L"STATIC", L"an application", WS_POPUP | WS_VISIBLE, 100, 100, 400,
+                           300, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(cover_, nullptr);
+  SetWindowPos(cover_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  if (GetParam().shownWhenCovered == 0) {
+    const auto report = NextReport(seq);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->PayloadWord(0), 0u);
+  } else {
+    EXPECT_FALSE(NextReport(seq, 2500));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, DesktopCoverTest,
+                         ::testing::Values(CoverCase{L"winxp", 1}, CoverCase{L"win7", 0}),
+                         [](const auto& info) {
+                           const std::wstring w = info.param.wineVersion;
+                           return std::string(w.begin(), w.end());
+                         });
+
 TEST_F(TaskbarTest, stop_tool_shows_the_taskbar_but_inactive_session_does_not) {
   StartAndSettle();
   ASSERT_TRUE(SendTaskbar(false));
