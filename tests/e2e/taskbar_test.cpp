@@ -142,6 +142,27 @@ TEST_F(TaskbarTest, watcher_puts_back_what_the_shell_changes_behind_its_back) {
   EXPECT_TRUE(WaitShell([](const ShellState& s) { return s.start; }, kEnforcedWithinMs));
 }
 
+// Requests race the watcher's enforcement while the shell keeps changing the
+// taskbar; whatever the interleaving, the last request is what stays.
+TEST_F(TaskbarTest, racing_requests_end_with_the_latest_one) {
+  StartAndSettle();
+  for (int round = 0; round < 3; ++round) {
+    const bool last = round % 2 == 0;  // hidden, shown, hidden
+    for (int i = 0; i < 30; ++i) {
+      ASSERT_TRUE(SendTaskbar(i % 2 == 0));
+      shell.Call(i % 3 == 0 ? "show taskbar" : "hide taskbar");
+      Sleep(i % 4 * 15);
+    }
+    ASSERT_TRUE(SendTaskbar(!last));
+    ASSERT_TRUE(
+        WaitShell([&](const ShellState& s) { return s.taskbar == !last; }, kEnforcedWithinMs));
+    // Still so after two more passes of the watcher.
+    Sleep(2200);
+    EXPECT_EQ(State().taskbar, !last) << "round " << round;
+    EXPECT_EQ(State().start, !last) << "round " << round;
+  }
+}
+
 TEST_F(TaskbarTest, before_any_request_the_watcher_only_reports) {
   StartAndSettle();
   const auto first = Reports();
