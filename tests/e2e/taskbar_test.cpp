@@ -3,9 +3,9 @@
 //
 // Under Wine the work area is per process and GetMonitorInfoW's rcWork keeps
 // the whole monitor, so the module always decides from the monitor's edge:
-// a show reserves the taskbar's strip (visible through the host's
-// SPI_GETWORKAREA), a hide finds nothing to move. The rules that need a
-// moved work area as their starting point are proven in the unit tests.
+// a show reserves the taskbar's strip (read back through the host's
+// SPI_GETWORKAREA), a hide finds nothing to move. The rules that start from
+// a moved work area are proven in the unit tests.
 #include <gtest/gtest.h>
 
 #include "core/device_request.h"
@@ -17,206 +17,180 @@ namespace testsupport {
 namespace {
 
 constexpr RECT kBottomTaskbar = {0, 1040, 1920, 1080};
-constexpr RECT kLeftTaskbar = {0, 0, 62, 1080};
-constexpr DWORD kReportWithinMs = 2500;    // one pass a second, on a busy machine
-constexpr DWORD kEnforcedWithinMs = 3000;  // "about 1.5 s" with room for load
-
-std::string WorkAreaText(const RECT& r) {
-  return "workarea=" + RectText(r);
-}
+constexpr DWORD kReportWithinMs = 2500;    // a pass a second, on a busy machine
+constexpr DWORD kEnforcedWithinMs = 3000;  // "about 1.5 s", with room for load
 
 class TaskbarTest : public ToolTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(shell.Launch(ShellTaskbar())) << "shell stand-in did not start or is not found";
+    ASSERT_TRUE(shell.Launch(taskbar_)) << "shell stand-in did not start or is not found";
     ToolTest::SetUp();
+    ASSERT_EQ(StartTool(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return !Reports().empty(); }, 5000)) << "no first report";
   }
   void TearDown() override {
     ToolTest::TearDown();
     shell.Close();
   }
-  virtual RECT ShellTaskbar() { return kBottomTaskbar; }
 
   bool SendTaskbar(bool show) { return SendRecord(Record(4, show ? 1 : 0)); }
-
-  // The newest 0x8500 report after `afterSeq`, waiting for it.
-  std::optional<DevRecord> NextReport(uint32_t afterSeq, DWORD timeoutMs = kReportWithinMs) {
-    return device.WaitForRecord(mantlet::kTaskbarStateReport, afterSeq, timeoutMs);
-  }
-  uint32_t LastSeq() {
-    const auto all = device.Records();
-    return all.empty() ? 0 : all.back().seq;
-  }
   std::vector<DevRecord> Reports() { return device.Records(0, mantlet::kTaskbarStateReport); }
-
-  bool WaitShell(const std::function<bool(const ShellState&)>& pred, DWORD timeoutMs) {
+  // The newest report carries desktop shown and taskbar visible as given.
+  bool WaitReport(uint32_t desktop, uint32_t taskbar, DWORD timeoutMs = kReportWithinMs) {
     return WaitUntil(
         [&] {
-          const auto s = shell.State();
-          return s && pred(*s);
+          const auto r = Reports();
+          return !r.empty() && r.back().PayloadWord(0) == desktop &&
+                 r.back().PayloadWord(1) == taskbar;
         },
-        timeoutMs, 50);
+        timeoutMs, 25);
   }
-  ShellState State() {
-    const auto s = shell.State();
-    EXPECT_TRUE(s.has_value());
-    return s.value_or(ShellState{});
+  bool WaitShell(const std::function<bool(const ShellState&)>& pred,
+                 DWORD timeoutMs = kEnforcedWithinMs) {
+    return WaitUntil([&] { return pred(State()); }, timeoutMs, 50);
   }
+  ShellState State() { return shell.State().value_or(ShellState{}); }
+  std::string WorkArea() { return host.Call("workarea"); }
 
-  // Tool started and its first pass reported: the watcher is running.
-  void StartAndSettle() {
-    ASSERT_EQ(StartTool(), 0);
-    ASSERT_TRUE(NextReport(0, 5000)) << "no first report";
-  }
-
+  RECT taskbar_ = kBottomTaskbar;
   ShellStandIn shell;
 };
 
-TEST_F(TaskbarTest, hide_and_show_bottom_taskbar_moves_work_area_and_reports) {
-  StartAndSettle();
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
+const auto kHidden = [](const ShellState& s) { return !s.taskbar && !s.start; };
+const auto kShown = [](const ShellState& s) { return s.taskbar && s.start; };
 
-  const uint32_t before = LastSeq();
-  const ULONGLONG sent = GetTickCount64();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar && !s.start; }, 3000));
-  const auto hidden = NextReport(before);
-  ASSERT_TRUE(hidden) << "no report after hiding";
-  EXPECT_LT(GetTickCount64() - sent, kReportWithinMs);
-  EXPECT_EQ(hidden->PayloadWord(1), 0u);  // taskbar visible
-  EXPECT_EQ(hidden->PayloadWord(0), 0u);  // desktop shown
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
-
-  const uint32_t afterHide = LastSeq();
-  ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return s.taskbar && s.start; }, 3000));
-  ASSERT_TRUE(log.WaitFor("Workarea set to (0,0,1920,1040)", 3000)) << log.Text();
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1040}));
-  const auto shown = NextReport(afterHide);
-  ASSERT_TRUE(shown);
-  EXPECT_EQ(shown->PayloadWord(1), 1u);
-  // Exactly one report per change: first pass, hidden, shown.
-  Sleep(1500);
-  EXPECT_EQ(Reports().size(), 3u);
-}
-
-TEST_F(TaskbarTest, auto_hiding_taskbar_leaves_the_work_area_whole_when_shown) {
-  ASSERT_EQ(shell.Call("autohide 1"), "autohide=1");
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(
-      WaitUntil([&] { return shell.AppBarLog().find("GETSTATE") != std::string::npos; }, 3000));
-  Sleep(300);
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
-  EXPECT_EQ(log.Count("Workarea set to"), 0u);
-}
-
-class LeftTaskbarTest : public TaskbarTest {
-  RECT ShellTaskbar() override { return kLeftTaskbar; }
+struct WorkAreaCase {
+  const char* name;
+  RECT taskbar;
+  bool autoHide;
+  const char* afterShow;
 };
 
-TEST_F(LeftTaskbarTest, left_taskbar_moves_the_left_edge) {
-  StartAndSettle();
+class TaskbarWorkArea : public TaskbarTest, public ::testing::WithParamInterface<WorkAreaCase> {
+  void SetUp() override {
+    taskbar_ = GetParam().taskbar;
+    TaskbarTest::SetUp();
+  }
+};
+
+TEST_P(TaskbarWorkArea, hide_and_show_move_the_work_area_and_report_each_change_once) {
+  if (GetParam().autoHide) {
+    ASSERT_EQ(shell.Call("autohide 1"), "autohide=1");
+  }
+  const ULONGLONG sent = GetTickCount64();
   ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
+  ASSERT_TRUE(WaitShell(kHidden));
+  ASSERT_TRUE(WaitReport(0, 0));
+  EXPECT_LT(GetTickCount64() - sent, kReportWithinMs);
+  EXPECT_EQ(WorkArea(), "workarea=0,0,1920,1080");
+
   ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(log.WaitFor("Workarea set to (62,0,1920,1080)", 3000)) << log.Text();
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({62, 0, 1920, 1080}));
+  ASSERT_TRUE(WaitShell(kShown));
+  ASSERT_TRUE(WaitReport(0, 1));
+  EXPECT_TRUE(WaitUntil([&] { return WorkArea() == GetParam().afterShow; }, 3000)) << WorkArea();
+  Sleep(1200);
+  EXPECT_EQ(Reports().size(), 3u);  // first pass, hidden, shown
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Taskbars, TaskbarWorkArea,
+    ::testing::Values(WorkAreaCase{"bottom", kBottomTaskbar, false, "workarea=0,0,1920,1040"},
+                      WorkAreaCase{"left", {0, 0, 62, 1080}, false, "workarea=62,0,1920,1080"},
+                      WorkAreaCase{"bottom_auto_hiding", kBottomTaskbar, true,
+                                   "workarea=0,0,1920,1080"},
+                      WorkAreaCase{"zero_size", {0, 0, 0, 0}, false, "workarea=0,0,1920,1080"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(TaskbarTest, watcher_puts_back_what_the_shell_changes_behind_its_back) {
-  StartAndSettle();
   ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-
+  ASSERT_TRUE(WaitShell(kHidden));
   ASSERT_EQ(shell.Call("show taskbar"), "show=ok");
-  ULONGLONG shownAt = GetTickCount64();
-  EXPECT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, kEnforcedWithinMs));
-  EXPECT_LT(GetTickCount64() - shownAt, kEnforcedWithinMs);
-
+  EXPECT_TRUE(WaitShell(kHidden));
   // Shown and asked shown, but the start button hidden: shown again.
   ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return s.taskbar && s.start; }, 3000));
+  ASSERT_TRUE(WaitShell(kShown));
   ASSERT_EQ(shell.Call("hide start"), "hide=ok");
-  EXPECT_TRUE(WaitShell([](const ShellState& s) { return s.start; }, kEnforcedWithinMs));
+  EXPECT_TRUE(WaitShell(kShown));
 }
 
 // Requests race the watcher's enforcement while the shell keeps changing the
 // taskbar; whatever the interleaving, the last request is what stays.
 TEST_F(TaskbarTest, racing_requests_end_with_the_latest_one) {
-  StartAndSettle();
-  for (int round = 0; round < 3; ++round) {
-    const bool last = round % 2 == 0;  // hidden, shown, hidden
+  for (bool last : {false, true, false}) {
     for (int i = 0; i < 30; ++i) {
       ASSERT_TRUE(SendTaskbar(i % 2 == 0));
       shell.Call(i % 3 == 0 ? "show taskbar" : "hide taskbar");
       Sleep(i % 4 * 15);
     }
-    ASSERT_TRUE(SendTaskbar(!last));
-    ASSERT_TRUE(
-        WaitShell([&](const ShellState& s) { return s.taskbar == !last; }, kEnforcedWithinMs));
-    // Still so after two more passes of the watcher.
-    Sleep(2200);
-    EXPECT_EQ(State().taskbar, !last) << "round " << round;
-    EXPECT_EQ(State().start, !last) << "round " << round;
+    ASSERT_TRUE(SendTaskbar(last));
+    ASSERT_TRUE(WaitShell([&](const ShellState& s) { return s.taskbar == last; }));
+    Sleep(2200);  // two more passes of the watcher
+    EXPECT_EQ(State().taskbar, last);
+    EXPECT_EQ(State().start, last);
   }
 }
 
 TEST_F(TaskbarTest, before_any_request_the_watcher_only_reports) {
-  StartAndSettle();
-  const auto first = Reports();
-  ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(first[0].PayloadWord(1), 1u);
-
   ASSERT_EQ(shell.Call("hide taskbar"), "hide=ok");
-  const auto report = NextReport(first[0].seq);
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->PayloadWord(1), 0u);
+  ASSERT_TRUE(WaitReport(0, 0));
   ASSERT_EQ(shell.Call("show taskbar"), "show=ok");
   ASSERT_EQ(shell.Call("hide start"), "hide=ok");
-  ASSERT_TRUE(NextReport(report->seq));
-  Sleep(2500);
-  const ShellState s = State();
-  EXPECT_TRUE(s.taskbar);
-  EXPECT_FALSE(s.start);  // nothing was enforced
-
-  // Notification 12 reaches ReapplyWorkAreas, which has nothing to apply.
-  EXPECT_EQ(NotifyTool(12), 0);
-  Sleep(500);
-  EXPECT_EQ(shell.AppBarLog().find("GETSTATE"), std::string::npos) << shell.AppBarLog();
+  ASSERT_TRUE(WaitReport(0, 1));
+  EXPECT_EQ(NotifyTool(12), 0);  // reapplies the work areas: nothing to apply yet
+  Sleep(2200);
+  EXPECT_TRUE(State().taskbar);
+  EXPECT_FALSE(State().start);  // nothing enforced
+  EXPECT_EQ(shell.AppBarLog(), "") << "the work areas were looked at";
   EXPECT_EQ(log.Count("Workarea set to"), 0u);
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
 }
 
-TEST_F(TaskbarTest, toggle_desktop_switches_the_shell_and_the_report_follows) {
-  StartAndSettle();
-  uint32_t seq = LastSeq();
+TEST_F(TaskbarTest, desktop_toggle_weave_end_and_the_two_stops) {
   ASSERT_TRUE(SendRecord(Record(5, 0)));
-  ASSERT_TRUE(
-      WaitShell([](const ShellState& s) { return s.toggles == 1 && s.desktopShown; }, 3000));
-  auto report = NextReport(seq);
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->PayloadWord(0), 1u);
-  EXPECT_EQ(report->PayloadWord(1), 1u);
+  ASSERT_TRUE(WaitShell([](const ShellState& s) { return s.toggles == 1 && s.desktopShown; }));
+  ASSERT_TRUE(WaitReport(1, 1));
+  ASSERT_TRUE(SendRecord(Record(5, 0)));
+  ASSERT_TRUE(WaitReport(0, 1));
 
-  seq = report->seq;
-  ASSERT_TRUE(SendRecord(Record(5, 0)));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return s.toggles == 2; }, 3000));
-  report = NextReport(seq);
-  ASSERT_TRUE(report);
-  EXPECT_EQ(report->PayloadWord(0), 0u);
+  ASSERT_TRUE(SendTaskbar(false));
+  ASSERT_TRUE(WaitShell(kHidden));
+  ASSERT_TRUE(SendRecords({Record(8, 1)}));  // entering integration mode leaves it alone
+  Sleep(500);
+  EXPECT_FALSE(State().taskbar);
+  ASSERT_TRUE(SendRecord(Record(8, 0)));  // leaving it shows the taskbar
+  ASSERT_TRUE(WaitShell(kShown));
+
+  ASSERT_TRUE(SendTaskbar(false));
+  ASSERT_TRUE(WaitShell(kHidden));
+  EXPECT_EQ(NotifyTool(6), 0);  // the session's stop leaves it hidden
+  EXPECT_TRUE(kHidden(State()));
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(SendTaskbar(false));
+  ASSERT_TRUE(WaitShell(kHidden));
+  ASSERT_EQ(StopTool(), 0);  // the host's stop shows it
+  EXPECT_TRUE(kShown(State()));
 }
 
-// While the view sits on the WorkerW, the desktop counts as shown only as
-// long as that WorkerW is the topmost ordinary window (from 6.0 on; before,
-// the view's leaving "Progman" is enough).
-struct CoverCase {
+TEST_F(TaskbarTest, restarted_shell_is_hidden_again_and_its_work_areas_reapplied) {
+  ASSERT_TRUE(SendTaskbar(false));
+  ASSERT_TRUE(WaitShell(kHidden));
+  shell.Kill();
+  ASSERT_TRUE(shell.Launch(kBottomTaskbar));
+  ASSERT_TRUE(State().taskbar);  // a new shell shows its taskbar
+  EXPECT_TRUE(WaitShell(kHidden, 2500));
+  EXPECT_NE(shell.AppBarLog().find("GETSTATE"), std::string::npos);  // measured again
+  EXPECT_EQ(WorkArea(), "workarea=0,0,1920,1080");
+}
+
+// Version gates through Wine's per-program version: the start button from
+// 6.0 on; the show-desktop probe's z-order rule from 6.0 on (before, the
+// view's leaving "Progman" is enough); secondary taskbars only from 6.2 on
+// and with several monitors (Wine shows one).
+struct VersionCase {
   const wchar_t* wineVersion;
-  uint32_t shownWhenCovered;
+  bool from6_0;
 };
 
-class DesktopCoverTest : public TaskbarTest, public ::testing::WithParamInterface<CoverCase> {
+class TaskbarVersion : public TaskbarTest, public ::testing::WithParamInterface<VersionCase> {
  protected:
   void SetUp() override {
     version_ = std::make_unique<ScopedWineVersion>(L"mantlet_host.exe", GetParam().wineVersion);
@@ -232,120 +206,30 @@ class DesktopCoverTest : public TaskbarTest, public ::testing::WithParamInterfac
   HWND cover_ = nullptr;
 };
 
-TEST_P(DesktopCoverTest, a_window_above_the_shown_desktop_counts_from_6_0_on) {
-  StartAndSettle();
-  ASSERT_EQ(shell.Call("toggle"), "toggle=ok");
-  ASSERT_TRUE(WaitUntil([&] { return Reports().back().PayloadWord(0) == 1; }, kReportWithinMs));
+TEST_P(TaskbarVersion, handles_what_the_version_has) {
+  const bool from6_0 = GetParam().from6_0;
+  ASSERT_EQ(shell.Call("secondary 0 0 1920 40"), "secondary=1");
+  ASSERT_TRUE(SendTaskbar(false));
+  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }));
+  Sleep(1500);  // a pass of enforcement
+  EXPECT_EQ(State().start, !from6_0);
+  EXPECT_EQ(State().secondariesVisible, 1);
 
-  const uint32_t seq = Reports().back().seq;
+  // The desktop shown, then an application window above it.
+  ASSERT_EQ(shell.Call("toggle"), "toggle=ok");
+  ASSERT_TRUE(WaitReport(1, 0));
   cover_ = CreateWindowExW(0, L"STATIC", L"an application", WS_POPUP | WS_VISIBLE, 100, 100, 400,
                            300, nullptr, nullptr, nullptr, nullptr);
-  ASSERT_NE(cover_, nullptr);
   SetWindowPos(cover_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  if (GetParam().shownWhenCovered == 0) {
-    const auto report = NextReport(seq);
-    ASSERT_TRUE(report);
-    EXPECT_EQ(report->PayloadWord(0), 0u);
+  if (from6_0) {
+    EXPECT_TRUE(WaitReport(0, 0));
   } else {
-    EXPECT_FALSE(NextReport(seq, 2500));
+    Sleep(kReportWithinMs);
+    EXPECT_EQ(Reports().back().PayloadWord(0), 1u);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, DesktopCoverTest,
-                         ::testing::Values(CoverCase{L"winxp", 1}, CoverCase{L"win7", 0}),
-                         [](const auto& info) {
-                           const std::wstring w = info.param.wineVersion;
-                           return std::string(w.begin(), w.end());
-                         });
-
-TEST_F(TaskbarTest, stop_tool_shows_the_taskbar_but_inactive_session_does_not) {
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-  EXPECT_EQ(NotifyTool(6), 0);
-  EXPECT_FALSE(State().taskbar);
-  EXPECT_FALSE(State().start);
-
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.start; }, 3000));
-  ASSERT_EQ(StopTool(), 0);
-  EXPECT_TRUE(State().taskbar);
-  EXPECT_TRUE(State().start);
-}
-
-TEST_F(TaskbarTest, weave_mode_ending_shows_the_taskbar) {
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-  ASSERT_TRUE(SendRecord(Record(8, 1)));
-  Sleep(500);
-  EXPECT_FALSE(State().taskbar);  // entering the mode leaves it alone
-  ASSERT_TRUE(SendRecord(Record(8, 0)));
-  EXPECT_TRUE(WaitShell([](const ShellState& s) { return s.taskbar && s.start; }, 3000));
-}
-
-TEST_F(TaskbarTest, restarted_shell_is_hidden_again_and_its_work_areas_reapplied) {
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-
-  shell.Kill();
-  ASSERT_TRUE(shell.Launch(kBottomTaskbar));
-  ASSERT_TRUE(State().taskbar);  // a new shell shows its taskbar
-  const ULONGLONG restarted = GetTickCount64();
-  EXPECT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar && !s.start; }, 3000));
-  EXPECT_LT(GetTickCount64() - restarted, 3000u);
-  // The new shell's taskbar was measured again for the work area.
-  EXPECT_NE(shell.AppBarLog().find("GETSTATE"), std::string::npos);
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
-}
-
-TEST_F(TaskbarTest, zero_size_taskbar_is_hidden_and_shown_without_touching_the_work_area) {
-  ASSERT_EQ(shell.Call("taskbar 0 0 0 0"), "taskbar=ok");
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-  ASSERT_TRUE(SendTaskbar(true));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return s.taskbar; }, 3000));
-  Sleep(300);
-  EXPECT_EQ(log.Count("Workarea set to"), 0u);
-  EXPECT_EQ(host.Call("workarea"), WorkAreaText({0, 0, 1920, 1080}));
-}
-
-// Version gates: the start button from 6.0 on; secondary taskbars from 6.2
-// on, and only with several monitors (Wine shows one).
-struct VersionCase {
-  const wchar_t* wineVersion;
-  bool startButtonFollows;
-};
-
-class TaskbarVersionTest : public TaskbarTest, public ::testing::WithParamInterface<VersionCase> {
- protected:
-  void SetUp() override {
-    version_ = std::make_unique<ScopedWineVersion>(L"mantlet_host.exe", GetParam().wineVersion);
-    TaskbarTest::SetUp();
-  }
-  void TearDown() override {
-    TaskbarTest::TearDown();
-    version_.reset();
-  }
-  std::unique_ptr<ScopedWineVersion> version_;
-};
-
-TEST_P(TaskbarVersionTest, hiding_handles_what_the_version_has) {
-  ASSERT_EQ(shell.Call("secondary 0 0 1920 40"), "secondary=1");
-  StartAndSettle();
-  ASSERT_TRUE(SendTaskbar(false));
-  ASSERT_TRUE(WaitShell([](const ShellState& s) { return !s.taskbar; }, 3000));
-  Sleep(1500);  // a pass or so of enforcement
-  const ShellState s = State();
-  EXPECT_EQ(s.start, !GetParam().startButtonFollows);
-  EXPECT_EQ(s.secondariesVisible, 1);  // one monitor: only the primary is handled
-}
-
-INSTANTIATE_TEST_SUITE_P(Versions, TaskbarVersionTest,
+INSTANTIATE_TEST_SUITE_P(Versions, TaskbarVersion,
                          ::testing::Values(VersionCase{L"winxp", false},
                                            VersionCase{L"vista", true}, VersionCase{L"win7", true},
                                            VersionCase{L"win8", true}),

@@ -6,214 +6,84 @@
 namespace mantlet {
 namespace {
 
-constexpr ScreenRect kMonitor{0, 0, 1920, 1080};
-constexpr ScreenRect kSecondMonitor{1920, 0, 3840, 1080};
+constexpr ScreenRect M{0, 0, 1920, 1080};
+constexpr ScreenRect kFull = M;
+using E = DockEdge;
 
-struct WorkAreaCase {
+// A change is asked exactly when the expected work area differs from W.
+struct Case {
   const char* name;
-  ScreenRect taskbar;
-  ScreenRect monitor;
-  ScreenRect work;
+  ScreenRect taskbar, work;
   bool reserve;
   DockEdge edge;
-  bool change;
-  ScreenRect expected;  // the work area after the decision
+  ScreenRect expected;
+  ScreenRect monitor = M;
 };
 
-class WorkAreaRules : public ::testing::TestWithParam<WorkAreaCase> {};
+class WorkAreaRules : public ::testing::TestWithParam<Case> {};
 
-TEST_P(WorkAreaRules, decides_the_edge_and_its_value) {
-  const WorkAreaCase& c = GetParam();
+TEST_P(WorkAreaRules, decide_the_edge_and_its_value) {
+  const Case& c = GetParam();
   const WorkAreaDecision d = DecideWorkArea(c.taskbar, c.monitor, c.work, c.reserve);
   EXPECT_EQ(d.edge, c.edge);
-  EXPECT_EQ(d.change, c.change);
-  EXPECT_EQ(d.work, c.change ? c.expected : c.work);
+  EXPECT_EQ(d.change, !(c.expected == c.work));
+  EXPECT_EQ(d.work, c.expected);
 }
 
-const WorkAreaCase kCases[] = {
-    // Bottom taskbar, the worked example.
-    {"bottom_hidden_gives_the_strip_back",
+const Case kCases[] = {
+    // The worked examples: bottom (0,1040,1920,1080) and left (0,0,62,1080).
+    {"bottom_hide", {0, 1040, 1920, 1080}, {0, 0, 1920, 1040}, false, E::kBottom, kFull},
+    {"bottom_show", {0, 1040, 1920, 1080}, kFull, true, E::kBottom, {0, 0, 1920, 1040}},
+    {"bottom_show_already_right",
      {0, 1040, 1920, 1080},
-     kMonitor,
      {0, 0, 1920, 1040},
-     false,
-     DockEdge::kBottom,
      true,
-     {0, 0, 1920, 1080}},
-    {"bottom_shown_reserves_the_strip",
-     {0, 1040, 1920, 1080},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     true,
-     DockEdge::kBottom,
-     true,
+     E::kBottom,
      {0, 0, 1920, 1040}},
-    {"bottom_already_right_when_shown",
+    {"bottom_hide_already_right", {0, 1040, 1920, 1080}, kFull, false, E::kBottom, kFull},
+    {"bottom_farther_in_left_alone",
      {0, 1040, 1920, 1080},
-     kMonitor,
-     {0, 0, 1920, 1040},
-     true,
-     DockEdge::kBottom,
-     false,
-     {}},
-    {"bottom_already_right_when_hidden",
-     {0, 1040, 1920, 1080},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     false,
-     DockEdge::kBottom,
-     false,
-     {}},
-    {"bottom_work_area_farther_in_is_left_alone",
-     {0, 1040, 1920, 1080},
-     kMonitor,
      {0, 0, 1920, 1000},
      false,
-     DockEdge::kBottom,
-     false,
-     {}},
-    {"bottom_work_area_at_the_taskbar_top_is_still_ours",
-     {0, 1040, 1920, 1080},
-     kMonitor,
-     {0, 0, 1920, 1040},
-     false,
-     DockEdge::kBottom,
-     true,
-     {0, 0, 1920, 1080}},
-    {"bottom_taskbar_below_the_monitor_reserves_nothing",
+     E::kBottom,
+     {0, 0, 1920, 1000}},
+    {"bottom_below_monitor_reserves_nothing",
      {0, 1080, 1920, 1120},
-     kMonitor,
-     {0, 0, 1920, 1080},
+     kFull,
      true,
-     DockEdge::kBottom,
-     false,
-     {}},
-    // Left, the other worked example.
-    {"left_shown_moves_the_left_edge_in",
+     E::kBottom,
+     kFull},
+    {"left_show", {0, 0, 62, 1080}, kFull, true, E::kLeft, {62, 0, 1920, 1080}},
+    {"left_hide", {0, 0, 62, 1080}, {62, 0, 1920, 1080}, false, E::kLeft, kFull},
+    {"left_farther_in_left_alone",
      {0, 0, 62, 1080},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     true,
-     DockEdge::kLeft,
-     true,
-     {62, 0, 1920, 1080}},
-    {"left_hidden_moves_it_back",
-     {0, 0, 62, 1080},
-     kMonitor,
-     {62, 0, 1920, 1080},
-     false,
-     DockEdge::kLeft,
-     true,
-     {0, 0, 1920, 1080}},
-    {"left_work_area_farther_in_is_left_alone",
-     {0, 0, 62, 1080},
-     kMonitor,
      {100, 0, 1920, 1080},
      true,
-     DockEdge::kLeft,
-     false,
-     {}},
-    // Right.
-    {"right_shown",
+     E::kLeft,
+     {100, 0, 1920, 1080}},
+    {"right_show", {1858, 0, 1920, 1080}, kFull, true, E::kRight, {0, 0, 1858, 1080}},
+    {"right_farther_in_left_alone",
      {1858, 0, 1920, 1080},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     true,
-     DockEdge::kRight,
-     true,
-     {0, 0, 1858, 1080}},
-    {"right_hidden",
-     {1858, 0, 1920, 1080},
-     kMonitor,
-     {0, 0, 1858, 1080},
-     false,
-     DockEdge::kRight,
-     true,
-     {0, 0, 1920, 1080}},
-    {"right_work_area_farther_in_is_left_alone",
-     {1858, 0, 1920, 1080},
-     kMonitor,
      {0, 0, 1800, 1080},
      false,
-     DockEdge::kRight,
-     false,
-     {}},
-    // Top.
-    {"top_shown",
-     {0, 0, 1920, 40},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     true,
-     DockEdge::kTop,
-     true,
-     {0, 40, 1920, 1080}},
-    {"top_hidden",
-     {0, 0, 1920, 40},
-     kMonitor,
-     {0, 40, 1920, 1080},
-     false,
-     DockEdge::kTop,
-     true,
-     {0, 0, 1920, 1080}},
-    {"top_work_area_farther_in_is_left_alone",
-     {0, 0, 1920, 40},
-     kMonitor,
-     {0, 100, 1920, 1080},
-     true,
-     DockEdge::kTop,
-     false,
-     {}},
-    // No dock edge.
-    {"spanning_taskbar_docks_nowhere",
-     kMonitor,
-     kMonitor,
-     {0, 0, 1920, 1040},
-     true,
-     DockEdge::kNone,
-     false,
-     {}},
-    {"spanning_taskbar_docks_nowhere_when_hidden",
-     kMonitor,
-     kMonitor,
-     {0, 0, 1920, 1040},
-     false,
-     DockEdge::kNone,
-     false,
-     {}},
-    // A zero-size taskbar at the origin tests as left-docked and reserves nothing.
-    {"zero_size_taskbar_moves_nothing",
-     {0, 0, 0, 0},
-     kMonitor,
-     {0, 0, 1920, 1080},
-     true,
-     DockEdge::kLeft,
-     false,
-     {}},
-    // A floating taskbar: the first test that holds decides.
-    {"bottom_test_comes_before_left",
+     E::kRight,
+     {0, 0, 1800, 1080}},
+    {"top_show", {0, 0, 1920, 40}, kFull, true, E::kTop, {0, 40, 1920, 1080}},
+    {"top_hide", {0, 0, 1920, 40}, {0, 40, 1920, 1080}, false, E::kTop, kFull},
+    {"spanning_docks_nowhere", M, {0, 0, 1920, 1040}, true, E::kNone, {0, 0, 1920, 1040}},
+    {"zero_size_tests_as_left_and_moves_nothing", {0, 0, 0, 0}, kFull, true, E::kLeft, kFull},
+    {"first_test_that_holds_decides",
      {10, 500, 300, 540},
-     kMonitor,
-     {0, 0, 1920, 1080},
+     kFull,
      true,
-     DockEdge::kBottom,
-     true,
+     E::kBottom,
      {0, 0, 1920, 500}},
-    // Another monitor: its own rectangle, in virtual-screen coordinates.
-    {"second_monitor_bottom_shown",
+    {"second_monitor",
      {1920, 1040, 3840, 1080},
-     kSecondMonitor,
      {1920, 0, 3840, 1080},
      true,
-     DockEdge::kBottom,
-     true,
-     {1920, 0, 3840, 1040}},
-    {"second_monitor_left_hidden",
-     {1920, 0, 1982, 1080},
-     kSecondMonitor,
-     {1982, 0, 3840, 1080},
-     false,
-     DockEdge::kLeft,
-     true,
+     E::kBottom,
+     {1920, 0, 3840, 1040},
      {1920, 0, 3840, 1080}},
 };
 
