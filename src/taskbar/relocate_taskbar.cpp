@@ -234,16 +234,23 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       KillTimer(aux, kStepTimer);
       if (m_busy && !ApplyNextIndent(aux)) {
         m_busy = false;
+        m_reapplying = true;
         ReapplyTaskbarWorkAreas();
+        m_reapplying = false;
       }
       break;
     case WM_DISPLAYCHANGE:
-      ReapplyTaskbarWorkAreas();
-      break;
     case WM_SETTINGCHANGE:
-      // A sequence under way reapplies at its end.
-      if (!m_busy)
-        ReapplyTaskbarWorkAreas();
+      // A sequence under way reapplies at its end. Setting a work area
+      // broadcasts WM_SETTINGCHANGE, which reaches this window at once, inside
+      // the reapply that set it: that one is ours and needs nothing, and
+      // entering the taskbar component's holder again from inside it could
+      // block behind a stop that waits for the holder.
+      if (m_reapplying || (message == WM_SETTINGCHANGE && m_busy))
+        break;
+      m_reapplying = true;
+      ReapplyTaskbarWorkAreas();
+      m_reapplying = false;
       break;
     default:
       break;

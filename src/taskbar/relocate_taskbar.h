@@ -48,6 +48,7 @@ class RelocateTaskbar {
   std::vector<IndentEntry> m_workingIndents;
   bool m_busy = false;
   bool m_removeAll = false;
+  bool m_reapplying = false;  // inside ReapplyWorkAreas on this thread
 };
 
 }  // namespace mantlet
