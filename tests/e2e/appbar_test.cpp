@@ -140,12 +140,16 @@ TEST_P(AppBarLists, leave_the_strips_asked_and_nothing_else) {
   const std::vector<std::string>& strips = GetParam().strips;
   ASSERT_TRUE(SendIndents(GetParam().entries));
   ASSERT_TRUE(log.WaitFor("Set indents:", 5000));
-  EXPECT_TRUE(WaitUntil([&] { return Placed() == strips; }, 15000)) << shell.AppBarLog();
+  // Every step logs each entry it walks: a long list is slow on a busy machine.
+  EXPECT_TRUE(WaitUntil([&] { return Placed() == strips; }, 60000)) << shell.AppBarLog();
   Sleep(1000);  // room for any step that should not come
   EXPECT_EQ(Placed(), strips);
   EXPECT_EQ(shell.AppBars().size(), strips.size());
-  ASSERT_TRUE(SendRecord(Record(7, 0)));  // the tool still reads commands
-  EXPECT_TRUE(log.WaitFor("Unsupported command", 10000));
+  // The tool still takes commands. (Seen through the shell, not the log:
+  // under Wine two threads appending to one file at once can lose a line,
+  // and the walk of a long list logs every entry.)
+  ASSERT_TRUE(SendRecord(Record(4, 0)));
+  EXPECT_TRUE(WaitUntil([&] { return !shell.State().value_or(ShellState{true}).taskbar; }, 60000));
 }
 
 Entries LongestList() {
