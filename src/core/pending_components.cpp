@@ -7,9 +7,6 @@
 #include "core/host_announce.h"
 #include "sharemapping/guest_share_mapping.h"
 #include "sharemapping/share_shortcuts.h"
-#include "taskbar/cursor_utils.h"
-#include "taskbar/relocate_taskbar.h"
-#include "taskbar/show_hide_taskbar.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -26,56 +23,6 @@ void GuestShareMapping::ChangeShareMapping(bool) {}
 void GuestShareMapping::ToggleMountedVolumes(const std::vector<std::u16string>&) {}
 void GuestShareMapping::NotifyTool(uint32_t) {}
 void RefreshShareShortcuts() {}
-
-// --- taskbar visibility ------------------------------------------------------
-
-template <>
-std::unique_ptr<ShowHideTaskBarAndDesktop> NewComponent<ShowHideTaskBarAndDesktop>() {
-  return nullptr;
-}
-ShowHideTaskBarAndDesktop::ShowHideTaskBarAndDesktop() = default;
-ShowHideTaskBarAndDesktop::~ShowHideTaskBarAndDesktop() = default;
-bool ShowHideTaskBarAndDesktop::Start() {
-  return false;
-}
-void ShowHideTaskBarAndDesktop::Stop() {}
-void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool) {}
-void ShowHideTaskBarAndDesktop::ToggleDesktop() {}
-void ShowHideTaskBarAndDesktop::ReapplyWorkAreas() {}
-HWND FindDesktopView() {
-  return nullptr;
-}
-
-// --- appbar indents ----------------------------------------------------------
-
-template <>
-std::unique_ptr<RelocateTaskbar> NewComponent<RelocateTaskbar>() {
-  return nullptr;
-}
-RelocateTaskbar::RelocateTaskbar() = default;
-RelocateTaskbar::~RelocateTaskbar() = default;
-bool RelocateTaskbar::Start() {
-  return false;
-}
-void RelocateTaskbar::Stop() {}
-void RelocateTaskbar::SetIndents(const IndentEntry*, size_t) {}
-void RelocateTaskbar::NotifyTool(uint32_t) {}
-
-// --- cursor ------------------------------------------------------------------
-
-template <>
-std::unique_ptr<CCursorUtils> NewComponent<CCursorUtils>() {
-  return nullptr;
-}
-CCursorUtils::CCursorUtils() = default;
-CCursorUtils::~CCursorUtils() = default;
-bool CCursorUtils::Start() {
-  return false;
-}
-void CCursorUtils::Stop() {}
-bool CCursorUtils::UpdateCursor() {
-  return false;
-}
 
 // --- integration mode --------------------------------------------------------
 

@@ -24,6 +24,11 @@
 //   expect-box [close]                          a message box of the host: its caption and text
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
 //                                               than the one the previous expect-report matched
+//   shell <line>                                any shell stand-in command
+//   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
+//   expect-answer <line> => <text> [within <ms>] the host stand-in's answer contains the text
+// expect-report also takes "within <ms>" (default 5000); it looks only at requests newer than
+// the last one it matched of the same code.
 // Keys and names with spaces go in double quotes.
 #include <windows.h>
 
@@ -31,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -43,6 +49,7 @@
 #include "hostcall_record.h"
 #include "log_tail.h"
 #include "message_boxes.h"
+#include "shell_control.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -100,6 +107,11 @@ class Guest {
     }
     device_.Reset();
     log_.Mark();
+    // The shell's windows exist before the host starts, as in a session.
+    if (!shell_.Launch()) {
+      fprintf(stderr, "guestsim: the shell stand-in did not start or is not the one found\n");
+      return false;
+    }
     const std::string loaded = host_.Launch();
     if (loaded != "load=ok") {
       fprintf(stderr, "guestsim: the host stand-in could not load Mantlet.dll (%s)\n",
@@ -155,6 +167,10 @@ class Guest {
       ExpectBox(step, rest == "close");
     } else if (verb == "expect-report") {
       ExpectReport(step, rest);
+    } else if (verb == "shell") {
+      step.outcome = shell_.Call(rest);
+    } else if (verb == "expect-shell" || verb == "expect-answer") {
+      ExpectAnswer(step, rest, verb == "expect-shell");
     } else {
       Fail(step, "unknown step '" + verb + "'");
     }
@@ -165,6 +181,8 @@ class Guest {
       host_.Call("stop");
       host_.Close();
     }
+    shellLog_ = shell_.AppBarEvents();
+    shell_.Close();
   }
 
   void WriteAccount(FILE* out, const std::vector<Step>& steps) {
@@ -205,6 +223,12 @@ class Guest {
       }
       fprintf(out, "  %s\n",
               testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes)).c_str());
+    }
+
+    if (!shellLog_.empty()) {
+      fprintf(out, "\n== Appbar messages the shell received ==\n");
+      for (const testenv::ShellAppBarEvent& e : shellLog_)
+        fprintf(out, "  %-9s %s\n", e.message.c_str(), e.rest.c_str());
     }
 
     if (!screenshots_.empty()) {
@@ -273,6 +297,11 @@ class Guest {
 
   // The whole virtual screen as a 24-bit bottom-up BMP next to the account.
   void Screenshot(Step& step, const std::string& rest) {
+    // What the shell draws (its desktop, the strips) is brought up to date.
+    if (shell_.Running()) {
+      shell_.Call("repaint");
+      Sleep(200);
+    }
     std::istringstream in(rest);
     std::string name;
     in >> name;
@@ -455,16 +484,47 @@ class Guest {
       step.outcome += ", closed";
   }
 
+  // "<line> => <text> [within <ms>]": polls the stand-in until its answer to
+  // the line contains the text.
+  void ExpectAnswer(Step& step, const std::string& rest, bool fromShell) {
+    const size_t arrow = rest.find(" => ");
+    if (arrow == std::string::npos)
+      return Fail(step, "expected '<command> => <text>'");
+    const std::string line = rest.substr(0, arrow);
+    std::string text = rest.substr(arrow + 4);
+    DWORD within = 3000;
+    const size_t at = text.rfind(" within ");
+    if (at != std::string::npos) {
+      within = strtoul(text.c_str() + at + 8, nullptr, 0);
+      text = text.substr(0, at);
+    }
+    std::string answer;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          answer = fromShell ? shell_.Call(line) : host_.Call(line);
+          return answer.find(text) != std::string::npos;
+        },
+        within, 100);
+    if (seen) {
+      step.outcome = answer;
+    } else {
+      Fail(step, "answer was '" + answer + "'");
+    }
+  }
+
   void ExpectReport(Step& step, const std::string& rest) {
     std::istringstream in(rest);
-    std::string code, first, second;
+    std::string code, first, second, word;
+    DWORD within = 5000;
     in >> code >> first >> second;
+    if (in >> word && word == "within")
+      in >> within;
     const uint32_t want[] = {strtoul(code.c_str(), nullptr, 0), strtoul(first.c_str(), nullptr, 0),
                              strtoul(second.c_str(), nullptr, 0)};
     std::optional<testenv::DevRecord> match;
     testenv::WaitUntil(
         [&] {
-          for (const testenv::DevRecord& r : device_.Records(reportSeq_, want[0])) {
+          for (const testenv::DevRecord& r : device_.Records(reportSeq_[want[0]], want[0])) {
             if (r.block.size() >= 24 && r.PayloadWord(0) == want[1] &&
                 r.PayloadWord(1) == want[2]) {
               match = r;
@@ -473,14 +533,16 @@ class Guest {
           }
           return false;
         },
-        5000);
+        within);
     if (!match)
       return Fail(step, "no such request");
-    reportSeq_ = match->seq;
+    reportSeq_[want[0]] = match->seq;
     step.outcome = "#" + std::to_string(match->seq) + " " + RequestName(want[0]);
   }
 
-  uint32_t reportSeq_ = 0;
+  std::map<uint32_t, uint32_t> reportSeq_;  // per request code
+  testenv::ShellStandIn shell_;
+  std::vector<testenv::ShellAppBarEvent> shellLog_;
   std::wstring outDir_;
   std::wstring hostRecord_;
   std::vector<std::string> screenshots_;

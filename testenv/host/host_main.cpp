@@ -162,6 +162,15 @@ bool Execute(const std::string& line) {
           GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
           GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), CountThreads(),
           static_cast<unsigned long long>(memory.PrivateUsage), ticks(kernel) + ticks(user));
+  } else if (v == "cputime") {
+    // Kernel plus user time of this process in 100 ns units. Measured here:
+    // under Wine, GetProcessTimes on another process misses its running threads.
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto value = [](const FILETIME& t) {
+      return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    Reply("cputime=%llu", value(kernel) + value(user));
   } else if (v == "workarea") {
     RECT r = {};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
