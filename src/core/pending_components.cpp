@@ -10,8 +10,6 @@
 #include "settings/browser_search_info.h"
 #include "settings/notifications.h"
 #include "settings/program_configuration.h"
-#include "sharemapping/guest_share_mapping.h"
-#include "sharemapping/share_shortcuts.h"
 #include "taskbar/cursor_utils.h"
 #include "taskbar/relocate_taskbar.h"
 #include "taskbar/show_hide_taskbar.h"
@@ -30,19 +28,6 @@ int UnregisterTool() {
 void InstallHostLogForwarder() {}
 void LaunchEducationApp() {}
 void EndEducationApp() {}
-
-// --- share mapping and shortcuts ---------------------------------------------
-
-template <>
-std::unique_ptr<GuestShareMapping> NewComponent<GuestShareMapping>() {
-  return nullptr;
-}
-GuestShareMapping::GuestShareMapping() = default;
-GuestShareMapping::~GuestShareMapping() = default;
-void GuestShareMapping::ChangeShareMapping(bool) {}
-void GuestShareMapping::ToggleMountedVolumes(const std::vector<std::u16string>&) {}
-void GuestShareMapping::NotifyTool(uint32_t) {}
-void RefreshShareShortcuts() {}
 
 // --- taskbar visibility ------------------------------------------------------
 

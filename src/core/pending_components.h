@@ -22,8 +22,6 @@ class CCursorUtils;
 class BrowserSearchInfo;
 
 template <>
-std::unique_ptr<GuestShareMapping> NewComponent<GuestShareMapping>();
-template <>
 std::unique_ptr<ShowHideTaskBarAndDesktop> NewComponent<ShowHideTaskBarAndDesktop>();
 template <>
 std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>();
