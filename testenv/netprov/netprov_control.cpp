@@ -197,10 +197,16 @@ std::vector<std::string> SharedFoldersScript::Calls() const {
   return lines;
 }
 
-size_t SharedFoldersScript::CountCalls(const std::string& prefix) const {
+size_t SharedFoldersScript::Connections(const std::string& remote) const {
+  const std::string prefix = "AddConnection3 " + remote + " ";
+  const std::string success = " -> 0";
   size_t count = 0;
-  for (const std::string& line : Calls())
-    count += line.compare(0, prefix.size(), prefix) == 0 ? 1 : 0;
+  for (const std::string& line : Calls()) {
+    count += line.compare(0, prefix.size(), prefix) == 0 && line.size() >= success.size() &&
+                     line.compare(line.size() - success.size(), success.size(), success) == 0
+                 ? 1
+                 : 0;
+  }
   return count;
 }
 

@@ -56,7 +56,8 @@ class SharedFoldersScript {
   // Lines the provider logged since the script was made ("AddConnection3
   // \\cvf\Music Y: -> 0"), from every process.
   std::vector<std::string> Calls() const;
-  size_t CountCalls(const std::string& prefix) const;
+  // Successful connections made to the share ("\\cvf\Music").
+  size_t Connections(const std::string& remote) const;
 
   // Every connected drive of the server: letter -> "\\cvf\<share>".
   static std::map<wchar_t, std::wstring> Drives();

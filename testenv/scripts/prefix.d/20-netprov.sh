@@ -9,3 +9,5 @@ set -euo pipefail
 }
 cp "$WINEENV_BINDIR/cvfnp.dll" "$WINEPREFIX/drive_c/windows/system32/cvfnp.dll"
 mkdir -p "$WINEPREFIX/dosdevices/unc/cvf"
+# A share of another server, for drives that are not the provider's.
+mkdir -p "$WINEPREFIX/dosdevices/unc/elsewhere/public"
