@@ -250,5 +250,36 @@ TEST_F(ShareShortcuts, bad_names_and_a_broken_list_are_passed_over) {
   EXPECT_EQ(log.Count("failed to create shortcut"), 1u);
 }
 
+TEST(ShareIcons, groups_128_to_131_hold_seven_32_bit_images_from_16_to_512_px) {
+  HMODULE module = LoadLibraryExW(ModulePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+#pragma pack(push, 2)
+  struct GroupEntry {
+    BYTE width, height, colors, reserved;
+    WORD planes, bitCount;
+    DWORD bytes;
+    WORD id;
+  };
+#pragma pack(pop)
+  for (int id = 128; id <= 131; ++id) {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), RT_GROUP_ICON);
+    ASSERT_NE(found, nullptr) << id;
+    const auto* group = static_cast<const WORD*>(LockResource(LoadResource(module, found)));
+    ASSERT_EQ(group[2], 7) << id;
+    std::vector<int> sizes;
+    for (int i = 0; i < 7; ++i) {
+      const auto& e = reinterpret_cast<const GroupEntry*>(group + 3)[i];
+      EXPECT_EQ(e.bitCount, 32);
+      HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(e.id), RT_ICON);
+      ASSERT_NE(image, nullptr);
+      const auto* bytes = static_cast<const BYTE*>(LockResource(LoadResource(module, image)));
+      // Large images are PNG, whose width sits big-endian at offset 16.
+      sizes.push_back(e.width != 0 ? e.width : bytes[18] << 8 | bytes[19]);
+    }
+    EXPECT_EQ(sizes, (std::vector<int>{512, 256, 128, 48, 32, 24, 16})) << id;
+  }
+  FreeLibrary(module);
+}
+
 }  // namespace
 }  // namespace testsupport
