@@ -13,7 +13,16 @@
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
+//   netshares <entry> ; <entry> ...             the shared-folders provider's tree ("Media/Photos")
+//   netvolumes <name> ; <name> ...              further names the provider connects
+//   hostshares <flags>:<kind>:<name> ; ...      the device's answer to the share-list request
+//   platform <code>                             the device's answer to the platform-code request
+//   drives                                      the provider's drive letters and their labels
+//   links                                       the Links folder's shortcuts and their targets
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +36,7 @@
 #include "ctl_syntax.h"
 #include "host_process.h"
 #include "log_tail.h"
+#include "netprov_control.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -122,6 +132,16 @@ class Guest {
       ExpectDevice(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
+    } else if (verb == "netshares" || verb == "netvolumes") {
+      const std::vector<std::wstring> entries = Wide(Split(rest));
+      verb == "netshares" ? folders_.SetTree(entries) : folders_.SetVolumes(entries);
+      step.outcome = std::to_string(entries.size()) + " name(s) served";
+    } else if (verb == "hostshares" || verb == "platform") {
+      ScriptDevice(step, verb, rest);
+    } else if (verb == "drives") {
+      step.outcome = ListDrives();
+    } else if (verb == "links") {
+      step.outcome = ListLinks();
     } else if (verb == "say") {
       step.narrative = true;
     } else {
@@ -279,6 +299,111 @@ class Guest {
     step.outcome = "saved " + name + ".bmp";
   }
 
+  static std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::istringstream in(Replace(text, ";", "\n"));
+    for (std::string part; std::getline(in, part);) {
+      if (!Trim(part).empty())
+        parts.push_back(Trim(part));
+    }
+    return parts;
+  }
+
+  static std::vector<std::wstring> Wide(const std::vector<std::string>& texts) {
+    std::vector<std::wstring> out;
+    for (const std::string& t : texts) {
+      const std::u16string u = mantlet::Utf8ToUtf16(t);
+      out.emplace_back(u.begin(), u.end());
+    }
+    return out;
+  }
+
+  static std::string Narrow(const std::wstring& text) {
+    return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+  }
+
+  void ScriptDevice(Step& step, const std::string& verb, const std::string& rest) {
+    testenv::DevResponse answer;
+    uint32_t code = mantlet::kHostPlatformCodeRequest;
+    if (verb == "platform") {
+      const uint32_t platform = strtoul(rest.c_str(), nullptr, 0);
+      answer.patchOffset = 36;
+      for (int i = 0; i < 4; ++i)
+        answer.patch.push_back(static_cast<uint8_t>(platform >> (8 * i)));
+    } else {
+      code = mantlet::kHostShareListRequest;
+      answer.hasDescriptorData = true;
+      answer.tooSmallStatus = mantlet::kDeviceStatusBufferTooSmall;
+      for (const std::string& share : Split(rest)) {
+        const size_t a = share.find(':'), b = share.find(':', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+          return Fail(step, "expected <flags>:<kind>:<name>");
+        std::vector<uint8_t> entry(24, 0);
+        entry.insert(entry.end(), share.begin() + b + 1, share.end());
+        entry.push_back(0);
+        const uint32_t words[] = {static_cast<uint32_t>(entry.size()),
+                                  static_cast<uint32_t>(strtoul(share.c_str(), nullptr, 0))};
+        memcpy(entry.data(), words, sizeof(words));
+        entry[8] = static_cast<uint8_t>(strtoul(share.c_str() + a + 1, nullptr, 0));
+        answer.descriptorData.insert(answer.descriptorData.end(), entry.begin(), entry.end());
+      }
+    }
+    if (!device_.SetResponse(code, answer, false))
+      return Fail(step, "the device stand-in refused the answer");
+    step.outcome = "answer set for " + Hex(code);
+  }
+
+  static std::string ListDrives() {
+    std::string out;
+    for (const auto& [letter, share] : testenv::SharedFoldersScript::Drives()) {
+      std::wstring label = share;
+      for (wchar_t& c : label)
+        c = c == L'\\' ? L'#' : c;
+      wchar_t text[512] = {};
+      DWORD size = sizeof(text) - sizeof(wchar_t);
+      const std::wstring key =
+          L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\" + label;
+      RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"_LabelFromReg", RRF_RT_REG_SZ, nullptr, text,
+                   &size);
+      out += (out.empty() ? "" : ", ") + Narrow(std::wstring(1, letter)) + ": " + Narrow(share) +
+             " \"" + Narrow(text) + "\"";
+    }
+    return out.empty() ? "no drives" : out;
+  }
+
+  static std::string ListLinks() {
+    PWSTR folder = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_Links, 0, nullptr, &folder)))
+      return "no Links folder";
+    const std::wstring links = folder;
+    CoTaskMemFree(folder);
+    std::string out;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = FindFirstFileW((links + L"\\*.lnk").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+      IShellLinkW* link = nullptr;
+      IPersistFile* file = nullptr;
+      wchar_t target[MAX_PATH] = {}, icon[MAX_PATH] = {};
+      int index = 0;
+      if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_PPV_ARGS(&link))) &&
+          SUCCEEDED(link->QueryInterface(IID_PPV_ARGS(&file))) &&
+          SUCCEEDED(file->Load((links + L"\\" + found.cFileName).c_str(), STGM_READ))) {
+        link->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY);
+        link->GetIconLocation(icon, MAX_PATH, &index);
+      }
+      if (file != nullptr)
+        file->Release();
+      if (link != nullptr)
+        link->Release();
+      out += (out.empty() ? "" : ", ") + Narrow(found.cFileName) + " -> " + Narrow(target) +
+             (index != 0 ? " (icon " + std::to_string(index) + ")" : "");
+    }
+    if (search != INVALID_HANDLE_VALUE)
+      FindClose(search);
+    return out.empty() ? "no shortcuts" : out;
+  }
+
   void ExpectDevice(Step& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string codeText;
@@ -298,6 +423,7 @@ class Guest {
   std::wstring outDir_;
   std::vector<std::string> screenshots_;
   testenv::ToolsDevControl device_;
+  testenv::SharedFoldersScript folders_;
   testenv::LogTail log_;
   testenv::HostProcess host_;
 };
@@ -329,6 +455,7 @@ int wmain(int argc, wchar_t** argv) {
     outDir = argv[2];
     outDir = outDir.substr(0, outDir.find_last_of(L"\\/") + 1);
   }
+  CoInitialize(nullptr);
   Guest guest(outDir);
   if (!guest.Begin())
     return 3;
