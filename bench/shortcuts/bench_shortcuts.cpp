@@ -24,6 +24,7 @@
 #include "sharemapping/host_share_list.h"
 #include "sharemapping/share_shortcuts.h"
 #include "sharemapping/shortcut_folder.h"
+#include "links_folder.h"
 #include "toolsdev_client.h"
 
 namespace {
@@ -66,17 +67,10 @@ std::vector<mantlet::HostShare> Shares(int count) {
 }
 
 std::vector<uint8_t> ShareList(const std::vector<mantlet::HostShare>& shares) {
-  std::vector<uint8_t> list;
-  for (const mantlet::HostShare& s : shares) {
-    std::vector<uint8_t> entry(24, 0);
-    entry.insert(entry.end(), s.name.begin(), s.name.end());  // ASCII names
-    entry.push_back(0);
-    const uint32_t words[] = {static_cast<uint32_t>(entry.size()), s.flags};
-    memcpy(entry.data(), words, sizeof(words));
-    entry[8] = static_cast<uint8_t>(s.kind);
-    list.insert(list.end(), entry.begin(), entry.end());
-  }
-  return list;
+  std::vector<testenv::HostShareEntry> entries;
+  for (const mantlet::HostShare& s : shares)
+    entries.push_back({s.flags, s.kind, std::string(s.name.begin(), s.name.end())});  // ASCII
+  return testenv::EncodeHostShares(entries);
 }
 
 double LoadAll(const std::set<fs::path>& files) {

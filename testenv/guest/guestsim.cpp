@@ -21,8 +21,6 @@
 //   links                                       the Links folder's shortcuts and their targets
 #include <windows.h>
 #include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +33,7 @@
 #include "core/utf.h"
 #include "ctl_syntax.h"
 #include "host_process.h"
+#include "links_folder.h"
 #include "log_tail.h"
 #include "netprov_control.h"
 #include "tool_channel.h"
@@ -334,19 +333,16 @@ class Guest {
       code = mantlet::kHostShareListRequest;
       answer.hasDescriptorData = true;
       answer.tooSmallStatus = mantlet::kDeviceStatusBufferTooSmall;
+      std::vector<testenv::HostShareEntry> shares;
       for (const std::string& share : Split(rest)) {
         const size_t a = share.find(':'), b = share.find(':', a + 1);
         if (a == std::string::npos || b == std::string::npos)
           return Fail(step, "expected <flags>:<kind>:<name>");
-        std::vector<uint8_t> entry(24, 0);
-        entry.insert(entry.end(), share.begin() + b + 1, share.end());
-        entry.push_back(0);
-        const uint32_t words[] = {static_cast<uint32_t>(entry.size()),
-                                  static_cast<uint32_t>(strtoul(share.c_str(), nullptr, 0))};
-        memcpy(entry.data(), words, sizeof(words));
-        entry[8] = static_cast<uint8_t>(strtoul(share.c_str() + a + 1, nullptr, 0));
-        answer.descriptorData.insert(answer.descriptorData.end(), entry.begin(), entry.end());
+        shares.push_back({static_cast<uint32_t>(strtoul(share.c_str(), nullptr, 0)),
+                          static_cast<uint16_t>(strtoul(share.c_str() + a + 1, nullptr, 0)),
+                          share.substr(b + 1)});
       }
+      answer.descriptorData = testenv::EncodeHostShares(shares);
     }
     if (!device_.SetResponse(code, answer, false))
       return Fail(step, "the device stand-in refused the answer");
@@ -372,35 +368,11 @@ class Guest {
   }
 
   static std::string ListLinks() {
-    PWSTR folder = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_Links, 0, nullptr, &folder)))
-      return "no Links folder";
-    const std::wstring links = folder;
-    CoTaskMemFree(folder);
     std::string out;
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = FindFirstFileW((links + L"\\*.lnk").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-      IShellLinkW* link = nullptr;
-      IPersistFile* file = nullptr;
-      wchar_t target[MAX_PATH] = {}, icon[MAX_PATH] = {};
-      int index = 0;
-      if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                     IID_PPV_ARGS(&link))) &&
-          SUCCEEDED(link->QueryInterface(IID_PPV_ARGS(&file))) &&
-          SUCCEEDED(file->Load((links + L"\\" + found.cFileName).c_str(), STGM_READ))) {
-        link->GetPath(target, MAX_PATH, nullptr, SLGP_UNCPRIORITY);
-        link->GetIconLocation(icon, MAX_PATH, &index);
-      }
-      if (file != nullptr)
-        file->Release();
-      if (link != nullptr)
-        link->Release();
-      out += (out.empty() ? "" : ", ") + Narrow(found.cFileName) + " -> " + Narrow(target) +
-             (index != 0 ? " (icon " + std::to_string(index) + ")" : "");
+    for (const auto& [name, link] : testenv::ReadLinksFolder()) {
+      out += (out.empty() ? "" : ", ") + Narrow(name) + " -> " + Narrow(link.target) +
+             (link.iconIndex != 0 ? " (icon " + std::to_string(link.iconIndex) + ")" : "");
     }
-    if (search != INVALID_HANDLE_VALUE)
-      FindClose(search);
     return out.empty() ? "no shortcuts" : out;
   }
 

@@ -25,11 +25,6 @@ Bytes Entry(uint32_t flags, uint16_t kind, const std::string& name,
   return e;
 }
 
-Bytes Padded(Bytes e, size_t size) {
-  e.resize(size, 0xAB);
-  return e;
-}
-
 Bytes Join(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const Bytes& p : parts)
@@ -37,54 +32,47 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-std::vector<std::u16string> Names(const Bytes& answer) {
-  std::vector<std::u16string> names;
-  for (const HostShare& s : ParseHostShares(answer, kShareWantsShortcut))
-    names.push_back(s.name);
-  return names;
-}
-
 using List = std::vector<std::u16string>;
 
-TEST(HostShareList, takes_flagged_entries_with_flags_and_kind) {
-  const auto shares = ParseHostShares(
-      Join({Entry(0x21, 3, "Music"), Entry(0x01, 1, "Hidden"), Entry(0x20, 9, "Caf\xc3\xa9")}),
-      kShareWantsShortcut);
-  ASSERT_EQ(shares.size(), 2u);
-  EXPECT_EQ(shares[0].name, u"Music");
-  EXPECT_EQ(shares[0].flags, 0x21u);
-  EXPECT_EQ(shares[0].kind, 3u);
-  EXPECT_EQ(shares[1].name, u"Caf\u00e9");
+// Each share taken from the answer as "<name>/<kind>".
+List Taken(const Bytes& answer) {
+  List taken;
+  for (const HostShare& s : ParseHostShares(answer, kShareWantsShortcut))
+    taken.push_back(s.name + u"/" + static_cast<char16_t>(u'0' + s.kind));
+  return taken;
 }
 
-TEST(HostShareList, truncated_and_garbled_answers) {
+TEST(HostShareList, flagged_entries_of_whole_answers_and_nothing_past_the_end) {
   const Bytes a = Entry(0x20, 1, "Abcd");  // 28 bytes: the smallest whole entry
   const std::string longest(255, 'x'), tooLong(256, 'x');
   const struct {
     const char* what;
     Bytes answer;
-    List names;
+    List taken;
   } cases[] = {
+      {"flag 0x20 only",
+       Join({Entry(0x21, 3, "Music"), Entry(0x01, 1, "No"), Entry(0x20, 9, "Caf\xc3\xa9")}),
+       {u"Music/3", u"Caf\u00e9/9"}},
       {"empty", {}, {}},
       {"shorter than an entry", Bytes(27, 0), {}},
-      {"last entry under 28 bytes", Join({a, Entry(0x20, 1, "B")}), {u"Abcd"}},
-      {"length 0 stops", Join({a, Entry(0x20, 1, "Bcde", 0), a}), {u"Abcd"}},
-      {"last entry runs past the answer", Join({a, Entry(0x20, 1, "Bcde", 30)}), {u"Abcd"}},
-      {"name without NUL ends at the answer", Entry(0x20, 1, "Tail", {}, false), {u"Tail"}},
+      {"last entry under 28 bytes", Join({a, Entry(0x20, 1, "B")}), {u"Abcd/1"}},
+      {"length 0 stops", Join({a, Entry(0x20, 1, "Bcde", 0), a}), {u"Abcd/1"}},
+      {"last entry runs past the answer", Join({a, Entry(0x20, 1, "Bcde", 30)}), {u"Abcd/1"}},
+      {"name without NUL ends at the answer", Entry(0x20, 1, "Tail", {}, false), {u"Tail/1"}},
       {"length past the name skips padding",
-       Join({Padded(Entry(0x20, 1, "Pad", 40), 40), a}),
-       {u"Pad", u"Abcd"}},
+       Join({Entry(0x20, 2, "Pad", 40), Bytes(12, 0xAB), a}),
+       {u"Pad/2", u"Abcd/1"}},
       {"255 units fit, 256 do not",
        Join({Entry(0x20, 1, tooLong), Entry(0x20, 1, longest)}),
-       {std::u16string(255, u'x')}},
+       {std::u16string(255, u'x') + u"/1"}},
       {"invalid UTF-8 is replaced",
        Entry(0x20, 1,
              "ab\xff"
              "cd"),
-       {u"ab\ufffdcd"}},
+       {u"ab\ufffdcd/1"}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Names(c.answer), c.names) << c.what;
+    EXPECT_EQ(Taken(c.answer), c.taken) << c.what;
 }
 
 TEST(ShortcutNaming, suffix_by_platform_and_numbered_names) {
