@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <winnetwk.h>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 

@@ -1,13 +1,11 @@
 #include "sharemapping/share_shortcuts.h"
 
 #include <objbase.h>
-#include <propkey.h>
-#include <propvarutil.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <wrl/client.h>
 
-#include <cstring>
+#include <algorithm>
 #include <new>
 #include <optional>
 
