@@ -12,17 +12,8 @@ std::unique_ptr<T> NewComponent() {
   return std::unique_ptr<T>(new (std::nothrow) T());
 }
 
-class GuestShareMapping;
-class ShowHideTaskBarAndDesktop;
 class WeaveStateController;
-class RelocateTaskbar;
-class MessageBoxHandler;
-class CKeyboardLayout;
-class CCursorUtils;
-class BrowserSearchInfo;
 
-template <>
-std::unique_ptr<GuestShareMapping> NewComponent<GuestShareMapping>();
 template <>
 std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>();
 
