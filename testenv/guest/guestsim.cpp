@@ -550,10 +550,6 @@ class Guest {
     return out;
   }
 
-  static std::string Narrow(const std::wstring& text) {
-    return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
-  }
-
   void ScriptDevice(Step& step, const std::string& verb, const std::string& rest) {
     testenv::DevResponse answer;
     uint32_t code = mantlet::kHostPlatformCodeRequest;
@@ -607,22 +603,6 @@ class Guest {
              (link.iconIndex != 0 ? " (icon " + std::to_string(link.iconIndex) + ")" : "");
     }
     return out.empty() ? "no shortcuts" : out;
-  }
-
-  void ExpectDevice(Step& step, const std::string& rest) {
-    std::istringstream in(rest);
-    std::string codeText;
-    size_t count = 1;
-    in >> codeText >> count;
-    const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
-    const bool seen =
-        testenv::WaitUntil([&] { return device_.Records(0, code).size() >= count; }, 3000);
-    const size_t got = device_.Records(0, code).size();
-    if (seen) {
-      step.outcome = std::to_string(got) + " seen";
-    } else {
-      Fail(step, "only " + std::to_string(got) + " seen");
-    }
   }
 
   void ExpectReport(Step& step, const std::string& rest) {
