@@ -168,7 +168,7 @@ class Guest {
     } else if (verb == "registry" || verb == "expect-registry") {
       Registry(step, verb, rest);
     } else if (verb == "relaunch") {
-      End();
+      EndHost();
       step.outcome = host_.Launch();
       if (step.outcome != "load=ok")
         Fail(step, step.outcome);
@@ -195,11 +195,15 @@ class Guest {
     }
   }
 
-  void End() {
+  void EndHost() {
     if (host_.Running()) {
       host_.Call("stop");
       host_.Close();
     }
+  }
+
+  void End() {
+    EndHost();
     shellLog_ = shell_.AppBarEvents();
     shell_.Close();
   }
