@@ -29,6 +29,7 @@ namespace {
 constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr wchar_t kControlCenterClass[] = L"cvn_cc_wndclass";
 constexpr DWORD kShortcutQuietTimeMs = 500;
+constexpr int kImmediateAnswersPerTurn = 64;
 
 void EmptyRecycleBin() {
   SHQUERYRBINFO info = {};
@@ -246,7 +247,11 @@ class HostEventWait {
       if (!again)
         return Outcome::kComeBack;
     }
-    Send();
+    if (!Send()) {
+      // Still wanted: the event stays signalled and the next turn goes on.
+      SetEvent(event_.get());
+      return Outcome::kComeBack;
+    }
     if (pending_)
       return Outcome::kPending;
     ResetEvent(event_.get());
@@ -259,8 +264,11 @@ class HostEventWait {
     return status == kDeviceStatusSuccess || status == kDeviceStatusWaitAgain;
   }
 
-  void Send() {
-    for (;;) {
+  // Sends the wait until it is pending or refused. Returns false when it
+  // gave way instead: a device that keeps answering at once would otherwise
+  // hold this thread here, deaf to the terminate and command events.
+  bool Send() {
+    for (int turn = 0; turn < kImmediateAnswersPerTurn; ++turn) {
       StoreU32Status(0);
       DWORD returned = 0;
       if (DeviceIoControl(device_.get(), kToolsDeviceIoControl, block_.data(),
@@ -268,15 +276,16 @@ class HostEventWait {
                           static_cast<DWORD>(block_.size()), &returned, &overlapped_)) {
         if (StatusAsksForMore())
           continue;
-        return;
+        return true;
       }
       const DWORD error = GetLastError();
       if (error == ERROR_RETRY)
         continue;
       if (error == ERROR_IO_PENDING)
         pending_ = true;
-      return;
+      return true;
     }
+    return false;
   }
 
   void StoreU32Status(uint32_t status) {

@@ -26,6 +26,7 @@ constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr uint32_t kShareListSelector = 62;
 constexpr size_t kShareListFirstBytes = 256;
 constexpr size_t kPlatformCodePayloadBytes = 248;
+constexpr int kPlatformCodeAttempts = 1000;
 constexpr size_t kPlatformCodeWord = 5;
 
 // {3D8A52C1-7E04-4B9F-A6C2-91F0E5B7D348}, 2: marks the shortcuts this module wrote.
@@ -96,7 +97,9 @@ std::optional<uint32_t> AskHostPlatformCode() {
   StoreU32(request.payload.data(), 1);
   StoreU32(request.payload.data() + 2 * 4, 1);
   StoreU32(request.payload.data() + kPlatformCodeWord * 4, 17);
-  for (;;) {
+  // The device may ask for the request again at once; one that never stops
+  // asking would hold the worker thread (and so the tool's stop) for ever.
+  for (int attempt = 0; attempt < kPlatformCodeAttempts; ++attempt) {
     std::vector<uint8_t> block = EncodeDeviceRequest(request);
     const std::optional<DeviceRequest> reply = Exchange(device.get(), block);
     if (!reply || reply->payload.size() < kPlatformCodePayloadBytes)
@@ -107,6 +110,7 @@ std::optional<uint32_t> AskHostPlatformCode() {
       return std::nullopt;
     return LoadU32(reply->payload.data() + kPlatformCodeWord * 4);
   }
+  return std::nullopt;
 }
 
 // The per-process values below are computed on the worker thread, once.

@@ -64,6 +64,8 @@ std::u16string ShortcutFileName(std::u16string_view folder, std::u16string_view 
 std::optional<std::u16string> ChooseShortcutFileName(
     std::u16string_view folder, std::u16string_view name, std::u16string_view suffix,
     const std::function<bool(const std::u16string&)>& exists) {
+  if (!IsPlainFileName(name))
+    return std::nullopt;
   std::u16string candidate = ShortcutFileName(folder, name, suffix, 0);
   for (uint32_t counter = 1; exists(candidate); ++counter) {
     std::u16string next = ShortcutFileName(folder, name, suffix, counter);
@@ -72,6 +74,12 @@ std::optional<std::u16string> ChooseShortcutFileName(
     candidate = std::move(next);
   }
   return candidate;
+}
+
+bool IsPlainFileName(std::u16string_view name) {
+  if (name == u"." || name == u"..")
+    return false;
+  return name.find_first_of(u"\\/:") == std::u16string_view::npos;
 }
 
 std::u16string ShortcutTarget(std::u16string_view shareName) {

@@ -26,9 +26,14 @@ std::u16string_view ShortcutSuffix(std::optional<uint32_t> platformCode);
 std::u16string ShortcutFileName(std::u16string_view folder, std::u16string_view name,
                                 std::u16string_view suffix, uint32_t counter);
 
-// The first of those names for which `exists` says no. Nothing when cutting
-// has left the counter out of the name, so that no further number can give
-// a new one.
+// Whether a share's name can stand as a file name in the Links folder: a
+// name with a path separator, a drive or stream colon, or "." and ".." would
+// put the shortcut somewhere else.
+bool IsPlainFileName(std::u16string_view name);
+
+// The first of those names for which `exists` says no. Nothing when the
+// share's name is not a plain file name, or when cutting has left the
+// counter out of the name, so that no further number can give a new one.
 std::optional<std::u16string> ChooseShortcutFileName(
     std::u16string_view folder, std::u16string_view name, std::u16string_view suffix,
     const std::function<bool(const std::u16string&)>& exists);

@@ -85,6 +85,19 @@ TEST_F(HostEventWait, immediate_failure_of_the_call_ends_the_wait) {
   EXPECT_TRUE(StaysQuiet(1));
 }
 
+TEST_F(HostEventWait, a_device_answering_at_once_for_ever_does_not_hold_the_worker) {
+  testenv::DevResponse ok;
+  constexpr size_t kAnswers = 3000;
+  for (size_t i = 0; i < kAnswers; ++i)
+    ASSERT_TRUE(device.SetResponse(kHostEventWait, ok, true));
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_TRUE(SendRecord(Record(7, 0)));
+  EXPECT_TRUE(log.WaitFor("RelocateTaskBarCommand", 5000));
+  ASSERT_EQ(StopTool(), 0);
+  // The stop was heard between two turns, long before the answers ran out.
+  EXPECT_LT(Waits(), kAnswers / 2);
+}
+
 TEST_F(HostEventWait, stop_ends_the_pending_request) {
   ASSERT_EQ(StartTool(), 0);
   ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));

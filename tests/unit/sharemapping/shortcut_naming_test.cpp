@@ -93,6 +93,12 @@ TEST(ShortcutNaming, suffix_by_platform_and_numbered_names) {
   EXPECT_EQ(ShortcutFileName(folder, u"Music", u" (Mac)", 0).size(), 259u);
   EXPECT_EQ(ChooseShortcutFileName(folder, u"Music", u"", [](auto&) { return true; }),
             std::nullopt);
+  // Names that would leave the Links folder get no file at all.
+  const auto none = [](auto&) { return false; };
+  for (const char16_t* bad : {u"..\\Startup\\x", u"a/b", u"..", u".", u"C:x", u"Music:stream"}) {
+    EXPECT_EQ(ChooseShortcutFileName(u"C:\\L", bad, u"", none), std::nullopt);
+  }
+  EXPECT_EQ(ChooseShortcutFileName(u"C:\\L", u"...", u"", none), u"C:\\L\\....lnk");
   EXPECT_EQ(ShortcutTarget(u"Music"), u"\\\\cvf\\Music");
   EXPECT_EQ(ShortcutTarget(std::u16string(300, u'm')).size(), 259u);
 }
