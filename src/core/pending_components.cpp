@@ -15,7 +15,6 @@
 #include "taskbar/cursor_utils.h"
 #include "taskbar/relocate_taskbar.h"
 #include "taskbar/show_hide_taskbar.h"
-#include "weave/weave_state_controller.h"
 
 namespace mantlet {
 
@@ -93,22 +92,6 @@ void CCursorUtils::Stop() {}
 bool CCursorUtils::UpdateCursor() {
   return false;
 }
-
-// --- integration mode --------------------------------------------------------
-
-template <>
-std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>() {
-  return nullptr;
-}
-WeaveStateController::WeaveStateController() = default;
-WeaveStateController::~WeaveStateController() = default;
-bool WeaveStateController::Start() {
-  return false;
-}
-void WeaveStateController::Stop() {}
-void WeaveStateController::OnWeaveStateChanged(bool) {}
-void WeaveStateController::OnDesktopStateChanged(bool) {}
-void WeaveStateController::SetVmColor(uint32_t) {}
 
 // --- message boxes -----------------------------------------------------------
 

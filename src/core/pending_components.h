@@ -26,8 +26,6 @@ std::unique_ptr<GuestShareMapping> NewComponent<GuestShareMapping>();
 template <>
 std::unique_ptr<ShowHideTaskBarAndDesktop> NewComponent<ShowHideTaskBarAndDesktop>();
 template <>
-std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>();
-template <>
 std::unique_ptr<RelocateTaskbar> NewComponent<RelocateTaskbar>();
 template <>
 std::unique_ptr<MessageBoxHandler> NewComponent<MessageBoxHandler>();
