@@ -100,6 +100,9 @@ class WeaveTest : public ToolTest {
     return fresh;
   }
 
+  // For a host launched by the test: its calls so far count as new.
+  void ForgetCalls() { trace_.clear(); }
+
   static bool Saved(const wchar_t* name) {
     return ValueExists(HKEY_CURRENT_USER, kSettingsKey, name);
   }
