@@ -7,6 +7,8 @@
 // Tests script it through HKCU\Software\MantletTest\ActiveDesktop:
 //   CreateResult, GetWallpaperResult, SetWallpaperResult, ApplyChangesResult
 //       (REG_DWORD HRESULTs; a failing one is returned instead of doing the work)
+//   DelayMs (REG_DWORD: GetWallpaper and ApplyChanges take that long, as a
+//       busy shell does)
 // and read back what it was asked:
 //   ApplyCount, LastApplyFlags (REG_DWORD), LastWallpaper (REG_SZ).
 #include <windows.h>
@@ -28,6 +30,15 @@ HRESULT Scripted(const wchar_t* name) {
     return S_OK;
   }
   return static_cast<HRESULT>(value);
+}
+
+void Delay() {
+  DWORD ms = 0;
+  DWORD size = sizeof(ms);
+  if (RegGetValueW(HKEY_CURRENT_USER, kScriptKey, L"DelayMs", RRF_RT_REG_DWORD, nullptr, &ms,
+                   &size) == ERROR_SUCCESS) {
+    Sleep(ms);
+  }
 }
 
 void Record(const wchar_t* name, DWORD value) {
@@ -70,6 +81,7 @@ class DesktopObject final : public IActiveDesktop {
 
   // What the module uses.
   STDMETHODIMP ApplyChanges(DWORD flags) override {
+    Delay();
     Record(L"ApplyCount", Recorded(L"ApplyCount") + 1);
     Record(L"LastApplyFlags", flags);
     const HRESULT scripted = Scripted(L"ApplyChangesResult");
@@ -90,6 +102,7 @@ class DesktopObject final : public IActiveDesktop {
     return S_OK;
   }
   STDMETHODIMP GetWallpaper(PWSTR wallpaper, UINT units, DWORD) override {
+    Delay();
     const HRESULT scripted = Scripted(L"GetWallpaperResult");
     if (FAILED(scripted))
       return scripted;

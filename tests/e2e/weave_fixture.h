@@ -16,25 +16,6 @@
 
 namespace testsupport {
 
-// The user of these tests. Wine folds the padded border into iBorderWidth
-// when it reports the non-client metrics and keeps iBorderWidth minus the
-// padded border as "BorderWidth", ignoring iPaddedBorderWidth; "-3" is what
-// it keeps for a 1-pixel border with a 4-pixel ("-60") padded border, so the
-// module's restore of (1, 4) lands exactly on this user's registry text.
-inline DesktopSettings TypicalUser() {
-  DesktopSettings user;
-  user.wallpaper = L"C:\\users\\Public\\Pictures\\meadow.bmp";
-  user.desktopColor = 0x336699;
-  user.screenSaverTimeout = 600;
-  user.borderWidth = 4;
-  user.paddedBorderWidth = 0;
-  user.borderWidthText = L"-3";
-  user.paddedBorderWidthText = L"-60";
-  user.autoColorization = 1;
-  user.taskbarAnimations = 1;
-  return user;
-}
-
 inline constexpr uint32_t kDesktopObjectFailure = 0x80004005;  // E_FAIL
 
 class WeaveTest : public ToolTest {

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace testsupport {
@@ -32,11 +33,34 @@ struct DesktopSettings {
   bool operator==(const DesktopSettings&) const = default;
 };
 
+// The user of these tests. Wine folds the padded border into iBorderWidth
+// when it reports the non-client metrics and keeps iBorderWidth minus the
+// padded border as "BorderWidth", ignoring iPaddedBorderWidth; "-3" is what
+// it keeps for a 1-pixel border with a 4-pixel ("-60") padded border, so the
+// module's restore of (1, 4) lands exactly on this user's registry text.
+inline DesktopSettings TypicalUser() {
+  DesktopSettings user;
+  user.wallpaper = L"C:\\users\\Public\\Pictures\\meadow.bmp";
+  user.desktopColor = 0x336699;
+  user.screenSaverTimeout = 600;
+  user.borderWidth = 4;
+  user.paddedBorderWidth = 0;
+  user.borderWidthText = L"-3";
+  user.paddedBorderWidthText = L"-60";
+  user.autoColorization = 1;
+  user.taskbarAnimations = 1;
+  return user;
+}
+
 // Empty wallpaper and zero colour when the probe cannot run.
 DesktopSettings ReadDesktopSettings();
 // Puts every field in force (absent optionals delete their values).
 void WriteDesktopSettings(const DesktopSettings& settings);
 std::string Describe(const DesktopSettings& settings);
+// How test failures show it.
+inline void PrintTo(const DesktopSettings& settings, std::ostream* out) {
+  *out << Describe(settings);
+}
 
 // Names of the values under the settings key, sorted, comma-separated.
 std::wstring SavedValueNames();

@@ -1,0 +1,113 @@
+// The controller's own code linked in and called from the threads that call
+// it in the tool: the command worker and the taskbar watcher at once.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <atomic>
+#include <thread>
+
+#include "core/windows_version.h"
+#include "desktop_settings.h"
+#include "log_tail.h"
+#include "scoped_registry.h"
+#include "weave/borders.h"
+#include "weave/weave_state_controller.h"
+
+namespace mantlet {
+namespace {
+
+using namespace testsupport;
+
+class WeaveController : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_windowsVersion = 0x0601;
+    CoInitialize(nullptr);
+    original_ = ReadDesktopSettings();
+    WriteDesktopSettings(user_);
+  }
+  void TearDown() override {
+    WriteDesktopSettings(original_);
+    CoUninitialize();
+  }
+
+  DesktopSettings user_ = TypicalUser();
+  ScopedKeyReset settings_{HKEY_CURRENT_USER, kSettingsKey};
+
+ private:
+  DesktopSettings original_;
+};
+
+TEST_F(WeaveController, mode_and_desktop_changes_from_two_threads_never_lose_the_users_values) {
+  // A slow shell widens the moments in which the two threads could overlap.
+  ScopedKeyReset script(HKEY_CURRENT_USER, kDesktopObjectScriptKey);
+  SetDword(HKEY_CURRENT_USER, kDesktopObjectScriptKey, L"DelayMs", 15);
+  WeaveStateController controller;
+  ASSERT_TRUE(controller.Start());
+  std::atomic<bool> done{false};
+  std::thread watcher([&] {
+    CoInitialize(nullptr);
+    // The watcher's pace: a change now and then for as long as the worker works.
+    for (int i = 0; !done; ++i) {
+      controller.OnDesktopStateChanged(i % 2 == 0);
+      Sleep(i % 7);
+    }
+    controller.OnDesktopStateChanged(false);
+    CoUninitialize();
+  });
+  for (int i = 0; i < 40; ++i)
+    controller.OnWeaveStateChanged(i % 2 == 0);
+  done = true;
+  watcher.join();
+
+  // Whatever the interleaving, the state is one of the table's: in Weave
+  // mode with the desktop hidden, the Weave look with the user's values saved.
+  controller.OnWeaveStateChanged(true);
+  ASSERT_TRUE(WaitAdjustingBordersThread(INFINITE));
+  EXPECT_EQ(GetSysColor(COLOR_DESKTOP), 0xCCCCCCu);
+  DWORD saved = 0;
+  EXPECT_TRUE(GetDword(HKEY_CURRENT_USER, kSettingsKey, L"DesktopColor", &saved));
+  EXPECT_EQ(saved, user_.desktopColor);
+
+  controller.OnWeaveStateChanged(false);
+  controller.Stop();
+  const DesktopSettings now = ReadDesktopSettings();
+  EXPECT_EQ(now, user_) << Describe(now);
+  EXPECT_EQ(SavedValueNames(), L"");
+}
+
+TEST_F(WeaveController, padded_border_metric_is_read_as_negative_twips_and_bad_text_counts_as_0) {
+  const struct {
+    const wchar_t* text;  // nullptr: no value
+    int32_t expected;
+    bool rangeError;
+  } cases[] = {
+      {L"-60", 4, false},         {L"-75", 5, false},  {L"0", 0, false},
+      {L"  -60 twips", 4, false}, {nullptr, 0, false}, {L"-99999999999", 0, true},
+      {L"junk", 0, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text != nullptr ? Narrow(c.text) : "absent");
+    if (c.text != nullptr) {
+      SetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"PaddedBorderWidth", c.text);
+    } else {
+      DeleteValue(HKEY_CURRENT_USER, kWindowMetricsKey, L"PaddedBorderWidth");
+    }
+    testenv::LogTail log;
+    EXPECT_EQ(GetWindowMetric(92), c.expected);
+    EXPECT_EQ(GetWindowMetric(5), 0);  // the only metric known is the padded border
+    if (c.rangeError) {
+      const auto lines = log.Matching("failed to convert");
+      ASSERT_EQ(lines.size(), 1u) << log.Text();
+      EXPECT_EQ(testenv::LogMessage(lines[0]),
+                "34: failed to convert PaddedBorderWidth(\"-99999999999\") to int");
+    } else {
+      EXPECT_EQ(log.Count("failed to convert"), 0u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mantlet
