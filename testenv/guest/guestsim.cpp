@@ -13,10 +13,12 @@
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
+//   registry <key under HKEY_CURRENT_USER>      the key's values, listed in the account
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -122,6 +124,8 @@ class Guest {
       ExpectDevice(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
+    } else if (verb == "registry") {
+      ListRegistry(step, rest);
     } else if (verb == "say") {
       step.narrative = true;
     } else {
@@ -277,6 +281,40 @@ class Guest {
     std::getline(in, caption);
     screenshots_.push_back(name + ".bmp" + (caption.empty() ? "" : " -" + caption));
     step.outcome = "saved " + name + ".bmp";
+  }
+
+  // Every value of the key as name=value; REG_DWORD in decimal and hex.
+  void ListRegistry(Step& step, const std::string& rest) {
+    const std::wstring path(rest.begin(), rest.end());
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      step.outcome = "no such key";
+      return;
+    }
+    std::string listed;
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD nameLength = 256;
+      BYTE data[2048] = {};
+      DWORD size = sizeof(data) - sizeof(wchar_t);
+      DWORD type = 0;
+      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+        break;
+      std::string value;
+      if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD number = 0;
+        memcpy(&number, data, sizeof(number));
+        value = std::to_string(number) + " (" + Hex(number) + ")";
+      } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        value = "\"" + mantlet::Utf16ToUtf8(reinterpret_cast<const char16_t*>(data)) + "\"";
+      } else {
+        value = std::to_string(size) + " bytes of type " + std::to_string(type);
+      }
+      listed += (listed.empty() ? "" : "; ") +
+                mantlet::Utf16ToUtf8(reinterpret_cast<const char16_t*>(name)) + "=" + value;
+    }
+    RegCloseKey(key);
+    step.outcome = listed.empty() ? "no values" : listed;
   }
 
   void ExpectDevice(Step& step, const std::string& rest) {
