@@ -37,7 +37,10 @@ class WeaveCrash : public WeaveTest {
   // start's own restore.
   void LaunchStarted(long tripAt, bool duringStart = false) {
     host.Close(0);
-    ASSERT_EQ(host.Launch(), "load=ok");
+    const std::string loaded = host.Launch();
+    DWORD exitCode = 0;
+    GetExitCodeProcess(host.Handle(), &exitCode);
+    ASSERT_EQ(loaded, "load=ok") << "the host's exit code: " << exitCode;
     const std::string arm = "tripwire arm " + std::to_string(tripAt);
     if (duringStart) {
       ASSERT_EQ(host.Call(arm).rfind("tripwire=armed", 0), 0u);
