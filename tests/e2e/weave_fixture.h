@@ -23,6 +23,7 @@ class WeaveTest : public ToolTest {
   // Wine's name of the Windows version the host sees; empty: Wine's 6.1.
   virtual std::wstring WineVersion() { return {}; }
   virtual DesktopSettings User() { return TypicalUser(); }
+  virtual void BeforeStart() {}
 
   void SetUp() override {
     original_ = ReadDesktopSettings();
@@ -36,6 +37,7 @@ class WeaveTest : public ToolTest {
     ASSERT_EQ(seen, user_) << "the session did not take the user's settings: " << Describe(seen);
     ToolTest::SetUp();
     ASSERT_EQ(host.Call("tripwire arm 0").rfind("tripwire=armed", 0), 0u);
+    BeforeStart();
     ASSERT_EQ(StartTool(), 0);
     trace_ = CallTrace();
   }

@@ -305,5 +305,46 @@ TEST_F(Weave, a_desktop_object_that_fails_leaves_the_desktop_as_the_user_has_it)
   }
 }
 
+// A settings key that cannot be created: a volatile parent refuses a
+// non-volatile child (ERROR_CHILD_MUST_BE_VOLATILE).
+class WeaveWithoutSettingsKey : public WeaveTest {
+ protected:
+  void BeforeStart() override {
+    parent_.emplace(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane\\Corvane Tools");
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane\\Corvane Tools", 0, nullptr,
+                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  std::optional<ScopedKeyReset> parent_;
+};
+
+TEST_F(WeaveWithoutSettingsKey, start_fails_and_weave_mode_changes_only_what_needs_no_saving) {
+  const auto failed = log.Matching("Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH");
+  ASSERT_EQ(failed.size(), 1u) << log.Text();
+  EXPECT_EQ(LogMessage(failed[0]),
+            "Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH occured. Start is failed.");
+  EXPECT_NE(failed[0].find(" F WEAVESTATECTL "), std::string::npos) << failed[0];
+
+  // The controller stays in use. The desktop look counts as the user's own
+  // already (no start restored it), the timeout cannot be saved and so is
+  // kept, the borders cannot be backed up.
+  Run(Record(8, 1));
+  ASSERT_TRUE(log.WaitFor("1021: error when adjusting borders", 10000)) << log.Text();
+  EXPECT_EQ(log.Count("Error when saving Taskbar Animations value. err=6"), 1u) << log.Text();
+  EXPECT_EQ(DesktopObjectRecord(L"ApplyCount"), 0u);
+  // Only the taskbar animations are switched off without their value kept:
+  // that one is lost, as specified.
+  DesktopSettings expected = user_;
+  expected.taskbarAnimations = 0;
+  EXPECT_EQ(ReadDesktopSettings(), expected);
+  Run(Record(8, 0));
+  EXPECT_EQ(log.Count("can't query saved desktop background color, err=6"), 1u) << log.Text();
+  EXPECT_EQ(log.Count("failed to delete saved desktop wallpaper, err=6"), 1u) << log.Text();
+  EXPECT_EQ(log.Count("failed to delete saved desktop background color, err=6"), 1u) << log.Text();
+  EXPECT_EQ(ReadDesktopSettings(), expected);
+}
+
 }  // namespace
 }  // namespace testsupport
