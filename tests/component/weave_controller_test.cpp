@@ -90,6 +90,55 @@ TEST_F(WeaveController, mode_and_desktop_changes_from_two_threads_never_lose_the
   EXPECT_EQ(SavedValueNames(), L"");
 }
 
+// The desktop look follows the table of mode and desktop state: the user's
+// own unless in Weave mode with the desktop hidden. Read in this process,
+// which made the changes itself.
+TEST_F(WeaveController, desktop_look_follows_the_mode_and_the_shown_desktop) {
+  WeaveStateController controller;
+  ASSERT_TRUE(controller.Start());
+  auto lookApplied = [] { return GetSysColor(COLOR_DESKTOP) == 0xCCCCCCu; };
+  auto lookSaved = [] { return ValueExists(HKEY_CURRENT_USER, kSettingsKey, L"DesktopColor"); };
+  const struct {
+    const char* step;
+    bool weave;
+    bool shown;
+    bool applied;
+  } steps[] = {
+      {"desktop shown before Weave mode", false, true, false},
+      {"entering while the desktop is shown", true, true, false},
+      {"the desktop hidden in Weave mode", true, false, true},
+      {"the desktop shown again", true, true, false},
+      {"hidden again: saved afresh", true, false, true},
+      {"leaving", false, false, false},
+      {"shown and hidden outside Weave mode", false, true, false},
+      {"entering with the desktop hidden", true, false, true},
+  };
+  bool weave = false;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.step);
+    if (s.weave != weave) {
+      controller.OnDesktopStateChanged(s.shown);
+      controller.OnWeaveStateChanged(s.weave);
+      weave = s.weave;
+    } else {
+      controller.OnDesktopStateChanged(!s.shown);
+      controller.OnDesktopStateChanged(s.shown);
+    }
+    EXPECT_EQ(lookApplied(), s.applied);
+    EXPECT_EQ(lookSaved(), s.applied);
+    if (s.applied) {
+      DWORD saved = 0;
+      EXPECT_TRUE(GetDword(HKEY_CURRENT_USER, kSettingsKey, L"DesktopColor", &saved));
+      EXPECT_EQ(saved, user_.desktopColor);
+    }
+    // The timeout follows the mode alone.
+    EXPECT_EQ(ValueExists(HKEY_CURRENT_USER, kSettingsKey, L"ScreenSaverInterval"), s.weave);
+  }
+  controller.Stop();
+  EXPECT_EQ(GetSysColor(COLOR_DESKTOP), user_.desktopColor);
+  EXPECT_EQ(SavedValueNames(), L"");
+}
+
 TEST_F(WeaveController, padded_border_metric_is_read_as_negative_twips_and_bad_text_counts_as_0) {
   const struct {
     const wchar_t* text;  // nullptr: no value
