@@ -6,10 +6,9 @@
 #include <set>
 #include <sstream>
 
-#include "scoped_registry.h"
 #include "test_paths.h"
 
-namespace testsupport {
+namespace testenv {
 namespace {
 
 std::string RunProbe() {
@@ -24,7 +23,7 @@ std::string RunProbe() {
   startup.hStdOutput = write;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION info = {};
-  const std::wstring exe = testenv::BinPath(L"desktop_probe.exe");
+  const std::wstring exe = BinPath(L"desktop_probe.exe");
   std::wstring command = L"\"" + exe + L"\"";
   const BOOL started = CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
                                       nullptr, nullptr, &startup, &info);
@@ -51,18 +50,40 @@ std::wstring Widen(const std::string& utf8) {
   return wide;
 }
 
+bool GetDword(const wchar_t* path, const wchar_t* name, DWORD* value) {
+  DWORD size = sizeof(*value);
+  return RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_REG_DWORD, nullptr, value, &size) ==
+         ERROR_SUCCESS;
+}
+
+bool GetText(const wchar_t* path, const wchar_t* name, std::wstring* value) {
+  wchar_t text[1024] = {};
+  DWORD size = sizeof(text) - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CURRENT_USER, path, name, RRF_RT_REG_SZ, nullptr, text, &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  *value = text;
+  return true;
+}
+
+void SetText(const wchar_t* path, const wchar_t* name, const std::wstring& value) {
+  RegSetKeyValueW(HKEY_CURRENT_USER, path, name, REG_SZ, value.c_str(),
+                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
 std::optional<DWORD> OptionalDword(const wchar_t* path, const wchar_t* name) {
   DWORD value = 0;
-  if (GetDword(HKEY_CURRENT_USER, path, name, &value))
+  if (GetDword(path, name, &value))
     return value;
   return std::nullopt;
 }
 
 void PutOptionalDword(const wchar_t* path, const wchar_t* name, std::optional<DWORD> value) {
   if (value) {
-    SetDword(HKEY_CURRENT_USER, path, name, *value);
+    RegSetKeyValueW(HKEY_CURRENT_USER, path, name, REG_DWORD, &*value, sizeof(DWORD));
   } else {
-    DeleteValue(HKEY_CURRENT_USER, path, name);
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, path, name);
   }
 }
 
@@ -91,8 +112,8 @@ DesktopSettings ReadDesktopSettings() {
   s.screenSaverTimeout = strtoul(fields["screensavetimeout"].c_str(), nullptr, 10);
   s.borderWidth = atoi(fields["borderwidth"].c_str());
   s.paddedBorderWidth = atoi(fields["paddedborderwidth"].c_str());
-  GetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"BorderWidth", &s.borderWidthText);
-  GetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"PaddedBorderWidth", &s.paddedBorderWidthText);
+  GetText(kWindowMetricsKey, L"BorderWidth", &s.borderWidthText);
+  GetText(kWindowMetricsKey, L"PaddedBorderWidth", &s.paddedBorderWidthText);
   s.autoColorization = OptionalDword(kDesktopKey, L"AutoColorization");
   s.taskbarAnimations = OptionalDword(kExplorerAdvancedKey, L"TaskbarAnimations");
   return s;
@@ -106,8 +127,8 @@ void WriteDesktopSettings(const DesktopSettings& s) {
   SetSysColors(1, &element, &color);
   SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, s.screenSaverTimeout, nullptr,
                         SPIF_UPDATEINIFILE);
-  SetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"BorderWidth", s.borderWidthText);
-  SetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"PaddedBorderWidth", s.paddedBorderWidthText);
+  SetText(kWindowMetricsKey, L"BorderWidth", s.borderWidthText);
+  SetText(kWindowMetricsKey, L"PaddedBorderWidth", s.paddedBorderWidthText);
   PutOptionalDword(kDesktopKey, L"AutoColorization", s.autoColorization);
   PutOptionalDword(kExplorerAdvancedKey, L"TaskbarAnimations", s.taskbarAnimations);
 }
@@ -144,4 +165,12 @@ std::wstring SavedValueNames() {
   return names;
 }
 
-}  // namespace testsupport
+bool SavedDword(const wchar_t* name, DWORD* value) {
+  return GetDword(kSettingsKey, name, value);
+}
+
+bool SavedString(const wchar_t* name, std::wstring* value) {
+  return GetText(kSettingsKey, name, value);
+}
+
+}  // namespace testenv

@@ -2,7 +2,7 @@
 
 #include "wait_until.h"
 
-namespace testsupport {
+namespace testenv {
 namespace {
 
 constexpr wchar_t kClassName[] = L"MantletTestSettingsListener";
@@ -30,7 +30,7 @@ SettingsListener::SettingsListener(int stallingWindows) {
     threads_.push_back(thread);
     threadIds_.push_back(id);
   }
-  testenv::WaitUntil([&] { return created_ == windows; }, 10000);
+  WaitUntil([&] { return created_ == windows; }, 10000);
 }
 
 SettingsListener::~SettingsListener() {
@@ -49,7 +49,7 @@ void SettingsListener::Release() {
 }
 
 bool SettingsListener::WaitForMetricsBroadcasts(long atLeast, DWORD timeoutMs) const {
-  return testenv::WaitUntil([&] { return metrics_ >= atLeast; }, timeoutMs);
+  return WaitUntil([&] { return metrics_ >= atLeast; }, timeoutMs);
 }
 
 DWORD WINAPI SettingsListener::WindowThread(void* param) {
@@ -87,4 +87,4 @@ void SettingsListener::OnSettingChange(WPARAM w) {
     WaitForSingleObject(release_, kLongestStallMs);
 }
 
-}  // namespace testsupport
+}  // namespace testenv

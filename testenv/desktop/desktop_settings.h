@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-namespace testsupport {
+namespace testenv {
 
 inline constexpr wchar_t kSettingsKey[] = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
 inline constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
@@ -64,6 +64,8 @@ inline void PrintTo(const DesktopSettings& settings, std::ostream* out) {
 
 // Names of the values under the settings key, sorted, comma-separated.
 std::wstring SavedValueNames();
+bool SavedDword(const wchar_t* name, DWORD* value);
+bool SavedString(const wchar_t* name, std::wstring* value);
 std::string Narrow(const std::wstring& wide);  // ASCII view for messages
 
-}  // namespace testsupport
+}  // namespace testenv

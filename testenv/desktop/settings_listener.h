@@ -9,7 +9,7 @@
 
 #include <vector>
 
-namespace testsupport {
+namespace testenv {
 
 class SettingsListener {
  public:
@@ -39,4 +39,4 @@ class SettingsListener {
   volatile long created_ = 0;
 };
 
-}  // namespace testsupport
+}  // namespace testenv
