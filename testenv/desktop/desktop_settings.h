@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -64,8 +65,14 @@ inline void PrintTo(const DesktopSettings& settings, std::ostream* out) {
 
 // Names of the values under the settings key, sorted, comma-separated.
 std::wstring SavedValueNames();
-bool SavedDword(const wchar_t* name, DWORD* value);
+std::optional<DWORD> Saved(const wchar_t* name);  // a REG_DWORD under the settings key
 bool SavedString(const wchar_t* name, std::wstring* value);
+
+// The desktop object stand-in's script: a step's HRESULT (0 removes it), and
+// what it recorded (ApplyCount, LastApplyFlags).
+inline constexpr uint32_t kFailure = 0x80004005;  // E_FAIL
+void ScriptDesktopObject(const wchar_t* name, uint32_t value);
+DWORD DesktopObjectRecord(const wchar_t* name);
 std::string Narrow(const std::wstring& wide);  // ASCII view for messages
 
 }  // namespace testenv

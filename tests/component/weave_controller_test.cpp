@@ -18,9 +18,7 @@ namespace mantlet {
 namespace {
 
 using namespace testenv;
-using testsupport::GetDword;
 using testsupport::ScopedKeyReset;
-using testsupport::SetDword;
 
 TEST(WeaveController, mode_and_desktop_changes_from_two_threads_never_lose_the_users_values) {
   g_windowsVersion = 0x0601;
@@ -28,7 +26,7 @@ TEST(WeaveController, mode_and_desktop_changes_from_two_threads_never_lose_the_u
   ScopedKeyReset settings(HKEY_CURRENT_USER, kSettingsKey);
   ScopedKeyReset script(HKEY_CURRENT_USER, kDesktopObjectScriptKey);
   // A slow shell widens the moments in which the two threads could overlap.
-  SetDword(HKEY_CURRENT_USER, kDesktopObjectScriptKey, L"DelayMs", 15);
+  ScriptDesktopObject(L"DelayMs", 15);
   // This process read Wine's padded border when it started, before a user
   // could be written, so the user keeps the prefix's window metrics.
   const DesktopSettings original = ReadDesktopSettings();
@@ -61,9 +59,7 @@ TEST(WeaveController, mode_and_desktop_changes_from_two_threads_never_lose_the_u
   controller.OnWeaveStateChanged(true);
   ASSERT_TRUE(WaitAdjustingBordersThread(INFINITE));
   EXPECT_EQ(GetSysColor(COLOR_DESKTOP), 0xCCCCCCu);
-  DWORD saved = 0;
-  EXPECT_TRUE(GetDword(HKEY_CURRENT_USER, kSettingsKey, L"DesktopColor", &saved));
-  EXPECT_EQ(saved, user.desktopColor);
+  EXPECT_EQ(Saved(L"DesktopColor"), user.desktopColor);
   controller.OnWeaveStateChanged(false);
   controller.Stop();
   DesktopSettings now = ReadDesktopSettings();

@@ -16,13 +16,10 @@
 
 namespace testsupport {
 
-inline constexpr uint32_t kFailure = 0x80004005;  // E_FAIL
-
 class WeaveTest : public ToolTest {
  protected:
   virtual std::wstring WineVersion() { return {}; }  // Wine's name; empty: 6.1
   virtual DesktopSettings User() { return TypicalUser(); }
-  virtual void BeforeStart() {}
 
   void SetUp() override {
     original_ = ReadDesktopSettings();
@@ -33,7 +30,6 @@ class WeaveTest : public ToolTest {
     ASSERT_EQ(ReadDesktopSettings(), user_) << "the session did not take the user's settings";
     ToolTest::SetUp();
     ASSERT_EQ(host.Call("tripwire arm 0").rfind("tripwire=armed", 0), 0u);
-    BeforeStart();
     ASSERT_EQ(StartTool(), 0);
     NewCalls();
   }
@@ -76,19 +72,6 @@ class WeaveTest : public ToolTest {
     return fresh;
   }
   void ForgetCalls() { seen_ = 0; }
-
-  static std::optional<DWORD> Saved(const wchar_t* name) {
-    DWORD value = 0;
-    return SavedDword(name, &value) ? std::optional<DWORD>(value) : std::nullopt;
-  }
-  static void ScriptDesktopObject(const wchar_t* name, uint32_t hr) {
-    SetDword(HKEY_CURRENT_USER, kDesktopObjectScriptKey, name, hr);
-  }
-  static DWORD DesktopObjectRecord(const wchar_t* name) {
-    DWORD value = 0;
-    GetDword(HKEY_CURRENT_USER, kDesktopObjectScriptKey, name, &value);
-    return value;
-  }
 
   DesktopSettings user_;
   SettingsListener listener_;

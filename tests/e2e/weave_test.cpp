@@ -210,43 +210,9 @@ TEST_F(Weave, a_desktop_object_that_fails_leaves_the_desktop_as_the_user_has_it)
     EXPECT_EQ(Saved(L"ScreenSaverInterval"), 600u);  // the other settings go on
     LeaveWeave();
     EXPECT_EQ(log.Count("can't query saved desktop background color, err=2"), c.saved ? 0u : 1u);
-    DeleteValue(HKEY_CURRENT_USER, kDesktopObjectScriptKey, c.step);
+    ScriptDesktopObject(c.step, 0);
     EXPECT_EQ(ReadDesktopSettings(), user_);
   }
-}
-
-// A volatile parent refuses a lasting settings key (ERROR_CHILD_MUST_BE_VOLATILE).
-class WeaveWithoutSettingsKey : public WeaveTest {
- protected:
-  void BeforeStart() override {
-    parent_.emplace(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane\\Corvane Tools");
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Corvane\\Corvane Tools", 0, nullptr,
-                              REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
-  }
-  std::optional<ScopedKeyReset> parent_;
-};
-
-TEST_F(WeaveWithoutSettingsKey, start_fails_and_only_the_animations_change_unsaved) {
-  const auto failed = log.Matching("Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH");
-  ASSERT_EQ(failed.size(), 1u) << log.Text();
-  EXPECT_EQ(LogMessage(failed[0]),
-            "Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH occured. Start is failed.");
-  // Still in use: no start restored the desktop, so it counts as the user's
-  // already; the timeout cannot be saved and stays; the borders cannot be
-  // backed up; the animations are switched off all the same, and that value
-  // is lost, as specified.
-  Run(Record(8, 1));
-  ASSERT_TRUE(log.WaitFor("1021: error when adjusting borders", 10000)) << log.Text();
-  EXPECT_EQ(log.Count("Error when saving Taskbar Animations value. err=6"), 1u) << log.Text();
-  DesktopSettings expected = user_;
-  expected.taskbarAnimations = 0;
-  EXPECT_EQ(ReadDesktopSettings(), expected);
-  Run(Record(8, 0));
-  EXPECT_EQ(log.Count("can't query saved desktop background color, err=6"), 1u) << log.Text();
-  EXPECT_EQ(ReadDesktopSettings(), expected);
 }
 
 }  // namespace
