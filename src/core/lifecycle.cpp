@@ -9,6 +9,7 @@
 #include "core/education.h"
 #include "core/handles.h"
 #include "core/host_announce.h"
+#include "core/hypercall.h"
 #include "core/log.h"
 #include "core/pending_components.h"
 #include "core/windows_version.h"
@@ -131,11 +132,14 @@ bool OnProcessAttach(HMODULE instance) {
   }
   g_tool.singleInstanceMutex = mutex;
   DisableThreadLibraryCalls(instance);
+  InstallHostCallGuard();
   InstallHostLogForwarder();
   return true;
 }
 
 void OnProcessDetach() {
+  // The guard lives in this module's code: it must not outlive the module.
+  RemoveHostCallGuard();
   if (g_tool.singleInstanceMutex != nullptr) {
     CloseHandle(g_tool.singleInstanceMutex);
     g_tool.singleInstanceMutex = nullptr;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "core/channel_names.h"
 #include "core/component_slot.h"
 
 namespace mantlet {
@@ -20,8 +21,6 @@ class CCursorUtils;
 class BrowserSearchInfo;
 
 inline constexpr char kToolTag[] = "MANTLETDLL";
-inline constexpr wchar_t kMailslotName[] = L"\\\\.\\mailslot\\cvn_Mantlet";
-inline constexpr wchar_t kCommandEventName[] = L"Local\\cvn_MantletCmdEvent";
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"{5B1E0C7A-93D2-4f61-8A0E-2C7D94B3E615}";
 inline constexpr uint32_t kNotificationsOptionId = 3;
 

@@ -23,17 +23,5 @@ class BrowserSearchInfo;
 
 template <>
 std::unique_ptr<GuestShareMapping> NewComponent<GuestShareMapping>();
-template <>
-std::unique_ptr<ShowHideTaskBarAndDesktop> NewComponent<ShowHideTaskBarAndDesktop>();
-template <>
-std::unique_ptr<RelocateTaskbar> NewComponent<RelocateTaskbar>();
-template <>
-std::unique_ptr<MessageBoxHandler> NewComponent<MessageBoxHandler>();
-template <>
-std::unique_ptr<CKeyboardLayout> NewComponent<CKeyboardLayout>();
-template <>
-std::unique_ptr<CCursorUtils> NewComponent<CCursorUtils>();
-template <>
-std::unique_ptr<BrowserSearchInfo> NewComponent<BrowserSearchInfo>();
 
 }  // namespace mantlet

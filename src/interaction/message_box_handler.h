@@ -1,10 +1,22 @@
 // Message boxes shown on the host's behalf, one at a time, newest first.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "core/handles.h"
 
 namespace mantlet {
+
+struct MessageBoxRequest {
+  std::u16string text;
+  std::u16string caption;
+  uint32_t type = 0;  // the uType of MessageBoxW, as the host chose it
+};
 
 class MessageBoxHandler {
  public:
@@ -14,8 +26,25 @@ class MessageBoxHandler {
   MessageBoxHandler& operator=(const MessageBoxHandler&) = delete;
 
   bool Start();
+  // Closes an open box, shows none of the stored ones and returns without
+  // waiting for anyone to press a button.
   void Stop();
+  // Command worker thread: stores the request and wakes the working thread.
   void ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t type);
+
+ private:
+  static DWORD WINAPI WorkingThreadMain(void* self);
+  void RunWorkingThread();
+  std::unique_ptr<MessageBoxRequest> TakeNewest();
+  bool KeepRunning();
+
+  // Appended at the back and taken from the back: the newest is shown first.
+  std::vector<std::unique_ptr<MessageBoxRequest>> m_requests;  // guarded by m_lock
+  UniqueHandle m_workingThread;
+  DWORD m_workingThreadId = 0;
+  UniqueHandle m_wakeUpEvent;  // auto-reset; one signal per request, and Stop's
+  volatile LONG m_keepRunning = 0;
+  CRITICAL_SECTION m_lock;
 };
 
 }  // namespace mantlet

@@ -1,7 +1,10 @@
-// Browser and search-provider information for the host.
+// Browser and search-provider information for the host, through the search
+// library of the tools' installation.
 #pragma once
 
 #include <cstdint>
+
+#include "core/handles.h"
 
 namespace mantlet {
 
@@ -12,8 +15,16 @@ class BrowserSearchInfo {
   BrowserSearchInfo(const BrowserSearchInfo&) = delete;
   BrowserSearchInfo& operator=(const BrowserSearchInfo&) = delete;
 
+  // The thread of StartTool, once per start.
   bool SendStartNotice();
+  // Command worker thread: 3 applies the tools' search settings, 4 reports.
   void HandleBrowsersCommand(uint32_t argument);
+
+ private:
+  void SendBrowsersInformation();
+  bool SendReport(uint32_t flags, uint32_t startNotice);
+
+  UniqueFile m_device;
 };
 
 }  // namespace mantlet

@@ -48,36 +48,54 @@ std::string HostProcess::Launch(const HostOptions& options) {
   CloseHandle(info.hThread);
   process_ = info.hProcess;
   pid_ = info.dwProcessId;
+  ended_ = false;
+  lines_.clear();
+  linesReady_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  reader_ = CreateThread(nullptr, 0, &ReaderMain, this, 0, nullptr);
   return options.load ? ReadLine(30000) : "load=deferred";
+}
+
+DWORD WINAPI HostProcess::ReaderMain(void* param) {
+  auto* self = static_cast<HostProcess*>(param);
+  std::string pending;
+  char chunk[512];
+  DWORD read = 0;
+  while (ReadFile(self->stdoutRead_, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
+    pending.append(chunk, read);
+    size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+      std::lock_guard<std::mutex> hold(self->linesLock_);
+      self->lines_.push_back(std::move(line));
+      SetEvent(self->linesReady_);
+    }
+  }
+  std::lock_guard<std::mutex> hold(self->linesLock_);
+  self->ended_ = true;
+  SetEvent(self->linesReady_);
+  return 0;
 }
 
 std::string HostProcess::ReadLine(DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    const size_t end = buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-      return line;
-    }
-    DWORD available = 0;
-    if (!PeekNamedPipe(stdoutRead_, nullptr, 0, nullptr, &available, nullptr))
-      return {};
-    if (available > 0) {
-      char chunk[512];
-      DWORD read = 0;
-      if (!ReadFile(stdoutRead_, chunk, sizeof(chunk) < available ? sizeof(chunk) : available,
-                    &read, nullptr)) {
-        return {};
+    {
+      std::lock_guard<std::mutex> hold(linesLock_);
+      if (!lines_.empty()) {
+        std::string line = std::move(lines_.front());
+        lines_.pop_front();
+        return line;
       }
-      buffer_.append(chunk, read);
-      continue;
+      if (ended_ || linesReady_ == nullptr)
+        return {};
     }
-    if (GetTickCount64() >= deadline)
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline)
       return {};
-    Sleep(5);
+    WaitForSingleObject(linesReady_, static_cast<DWORD>(deadline - now));
   }
 }
 
@@ -127,11 +145,24 @@ void HostProcess::Close(DWORD timeoutMs) {
     CloseHandle(process_);
     process_ = nullptr;
   }
+  if (reader_ != nullptr) {
+    // The pipe ends with the process; a child that inherited it could keep
+    // it open, so don't wait for ever.
+    if (WaitForSingleObject(reader_, 3000) != WAIT_OBJECT_0) {
+      CancelSynchronousIo(reader_);
+      WaitForSingleObject(reader_, 3000);
+    }
+    CloseHandle(reader_);
+    reader_ = nullptr;
+  }
   if (stdoutRead_ != nullptr) {
     CloseHandle(stdoutRead_);
     stdoutRead_ = nullptr;
   }
-  buffer_.clear();
+  if (linesReady_ != nullptr) {
+    CloseHandle(linesReady_);
+    linesReady_ = nullptr;
+  }
 }
 
 }  // namespace testenv

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,12 +46,19 @@ class HostProcess {
 
  private:
   std::string ReadLine(DWORD timeoutMs);
+  static DWORD WINAPI ReaderMain(void* self);
 
   HANDLE process_ = nullptr;
   DWORD pid_ = 0;
   HANDLE stdinWrite_ = nullptr;
   HANDLE stdoutRead_ = nullptr;
-  std::string buffer_;
+  // Answers are read by a thread of their own that blocks on the pipe, so a
+  // caller waits on an event instead of polling.
+  HANDLE reader_ = nullptr;
+  HANDLE linesReady_ = nullptr;
+  std::mutex linesLock_;
+  std::deque<std::string> lines_;
+  bool ended_ = false;
 };
 
 }  // namespace testenv

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/channel_names.h"
+
 namespace testenv {
 namespace {
 
@@ -10,8 +12,8 @@ void PutU32(Bytes& out, uint32_t v) {
     out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-constexpr wchar_t kMailslot[] = L"\\\\.\\mailslot\\cvn_Mantlet";
-constexpr wchar_t kEvent[] = L"Local\\cvn_MantletCmdEvent";
+constexpr const wchar_t* kMailslot = mantlet::kMailslotName;
+constexpr const wchar_t* kEvent = mantlet::kCommandEventName;
 
 }  // namespace
 

@@ -13,13 +13,33 @@
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
-//   registry <key under HKEY_CURRENT_USER>      the key's values, listed in the account
+//   expect-host <kind> [count] [text]           at least count (1) messages of a kind
+//                                               (register, unregister, log) containing
+//                                               the text reached the emulated hypervisor
+//   registry set <key> <name> dword <n>|sz <text>
+//                                               a value in the guest's registry (HKCU\..., HKLM)
+//   registry delete <key> [<name>]              a value, or the key with everything below it
+//   registry list <key>                         every value of the key, shown in the account
+//   expect-registry <key> <name> <n>|absent     a DWORD value as expected, or no such value
+//   relaunch                                    a new host stand-in (per-program settings anew)
+//   expect-box [close]                          a message box of the host: its caption and text
+//   expect-report <code> <word> <word>          a device request with these payload words, newer
+//                                               than the one the previous expect-report matched
+//   shell <line>                                any shell stand-in command
+//   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
+//   expect-answer <line> => <text> [within <ms>] the host stand-in's answer contains the text
+// expect-report also takes "within <ms>" (default 5000); it looks only at requests newer than
+// the last one it matched of the same code.
+// Keys and names with spaces go in double quotes.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,7 +48,10 @@
 #include "core/utf.h"
 #include "ctl_syntax.h"
 #include "host_process.h"
+#include "hostcall_record.h"
 #include "log_tail.h"
+#include "message_boxes.h"
+#include "shell_control.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -86,12 +109,19 @@ class Guest {
     }
     device_.Reset();
     log_.Mark();
+    // The shell's windows exist before the host starts, as in a session.
+    if (!shell_.Launch()) {
+      fprintf(stderr, "guestsim: the shell stand-in did not start or is not the one found\n");
+      return false;
+    }
     const std::string loaded = host_.Launch();
     if (loaded != "load=ok") {
       fprintf(stderr, "guestsim: the host stand-in could not load Mantlet.dll (%s)\n",
               loaded.c_str());
       return false;
     }
+    hostRecord_ = outDir_.empty() ? testenv::NewHostCallRecordPath() : outDir_ + L"hostcalls.txt";
+    host_.Call("hv record " + testenv::Utf8(hostRecord_));
     return true;
   }
 
@@ -122,12 +152,27 @@ class Guest {
       ExpectLog(step, rest);
     } else if (verb == "expect-device") {
       ExpectDevice(step, rest);
+    } else if (verb == "expect-host") {
+      ExpectHost(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
-    } else if (verb == "registry") {
-      ListRegistry(step, rest);
     } else if (verb == "say") {
       step.narrative = true;
+    } else if (verb == "registry" || verb == "expect-registry") {
+      Registry(step, verb, rest);
+    } else if (verb == "relaunch") {
+      End();
+      step.outcome = host_.Launch();
+      if (step.outcome != "load=ok")
+        Fail(step, step.outcome);
+    } else if (verb == "expect-box") {
+      ExpectBox(step, rest == "close");
+    } else if (verb == "expect-report") {
+      ExpectReport(step, rest);
+    } else if (verb == "shell") {
+      step.outcome = shell_.Call(rest);
+    } else if (verb == "expect-shell" || verb == "expect-answer") {
+      ExpectAnswer(step, rest, verb == "expect-shell");
     } else {
       Fail(step, "unknown step '" + verb + "'");
     }
@@ -138,6 +183,8 @@ class Guest {
       host_.Call("stop");
       host_.Close();
     }
+    shellLog_ = shell_.AppBarEvents();
+    shell_.Close();
   }
 
   void WriteAccount(FILE* out, const std::vector<Step>& steps) {
@@ -168,6 +215,22 @@ class Guest {
         fprintf(out, ", payload words %u %u", r.PayloadWord(0), r.PayloadWord(1));
       }
       fprintf(out, "%s\n", r.irpStatus == 0x103 ? " (pending)" : "");
+    }
+
+    fprintf(out, "\n== What the host received over the hypervisor call ==\n");
+    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+      if (e.kind == testenv::HostCallEvent::kEnd) {
+        fprintf(out, "  (end of transfer %d)\n", e.handle);
+        continue;
+      }
+      fprintf(out, "  %s\n",
+              testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes)).c_str());
+    }
+
+    if (!shellLog_.empty()) {
+      fprintf(out, "\n== Appbar messages the shell received ==\n");
+      for (const testenv::ShellAppBarEvent& e : shellLog_)
+        fprintf(out, "  %-9s %s\n", e.message.c_str(), e.rest.c_str());
     }
 
     if (!screenshots_.empty()) {
@@ -236,6 +299,11 @@ class Guest {
 
   // The whole virtual screen as a 24-bit bottom-up BMP next to the account.
   void Screenshot(Step& step, const std::string& rest) {
+    // What the shell draws (its desktop, the strips) is brought up to date.
+    if (shell_.Running()) {
+      shell_.Call("repaint");
+      Sleep(200);
+    }
     std::istringstream in(rest);
     std::string name;
     in >> name;
@@ -283,38 +351,45 @@ class Guest {
     step.outcome = "saved " + name + ".bmp";
   }
 
-  // Every value of the key as name=value; REG_DWORD in decimal and hex.
-  void ListRegistry(Step& step, const std::string& rest) {
-    const std::wstring path(rest.begin(), rest.end());
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-      step.outcome = "no such key";
-      return;
+  // Messages the host stand-in's emulated hypervisor reassembled, by kind.
+  std::vector<std::string> HostMessages(const std::string& kind, const std::string& text) const {
+    std::vector<std::string> found;
+    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+      if (e.kind != testenv::HostCallEvent::kMessage)
+        continue;
+      const std::string seen = testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes));
+      const std::string prefix = kind == "register"     ? "registration of "
+                                 : kind == "unregister" ? "unregistration of "
+                                                        : "log line: ";
+      if (seen.rfind(prefix, 0) == 0 && seen.find(text) != std::string::npos)
+        found.push_back(seen);
     }
-    std::string listed;
-    for (DWORD i = 0;; ++i) {
-      wchar_t name[256];
-      DWORD nameLength = 256;
-      BYTE data[2048] = {};
-      DWORD size = sizeof(data) - sizeof(wchar_t);
-      DWORD type = 0;
-      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
-        break;
-      std::string value;
-      if (type == REG_DWORD && size == sizeof(DWORD)) {
-        DWORD number = 0;
-        memcpy(&number, data, sizeof(number));
-        value = std::to_string(number) + " (" + Hex(number) + ")";
-      } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
-        value = "\"" + mantlet::Utf16ToUtf8(reinterpret_cast<const char16_t*>(data)) + "\"";
-      } else {
-        value = std::to_string(size) + " bytes of type " + std::to_string(type);
-      }
-      listed += (listed.empty() ? "" : "; ") +
-                mantlet::Utf16ToUtf8(reinterpret_cast<const char16_t*>(name)) + "=" + value;
+    return found;
+  }
+
+  void ExpectHost(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string kind;
+    in >> kind;
+    if (kind != "register" && kind != "unregister" && kind != "log")
+      return Fail(step, "kind must be register, unregister or log");
+    std::string text;
+    std::getline(in, text);
+    text = Trim(text);
+    size_t count = 1;
+    if (!text.empty() && isdigit(static_cast<unsigned char>(text[0]))) {
+      count = strtoul(text.c_str(), nullptr, 10);
+      const size_t after = text.find_first_not_of("0123456789");
+      text = after == std::string::npos ? std::string() : Trim(text.substr(after));
     }
-    RegCloseKey(key);
-    step.outcome = listed.empty() ? "no values" : listed;
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+      text = text.substr(1, text.size() - 2);
+    const bool seen =
+        testenv::WaitUntil([&] { return HostMessages(kind, text).size() >= count; }, 3000);
+    const auto found = HostMessages(kind, text);
+    if (!seen)
+      return Fail(step, "only " + std::to_string(found.size()) + " received");
+    step.outcome = std::to_string(found.size()) + " received; last: " + found.back();
   }
 
   void ExpectDevice(Step& step, const std::string& rest) {
@@ -333,7 +408,176 @@ class Guest {
     }
   }
 
+  static std::wstring Wide(const std::string& text) {
+    const std::u16string wide = mantlet::Utf8ToUtf16(text);
+    return std::wstring(wide.begin(), wide.end());
+  }
+  static std::string Narrow(const std::wstring& text) {
+    return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+  }
+
+  // "HKCU\path" -> root and path.
+  static bool SplitKey(const std::string& key, HKEY* root, std::wstring* path) {
+    const size_t slash = key.find('\\');
+    const std::string head = key.substr(0, slash);
+    if (head == "HKCU" || head == "HKEY_CURRENT_USER")
+      *root = HKEY_CURRENT_USER;
+    else if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE")
+      *root = HKEY_LOCAL_MACHINE;
+    else
+      return false;
+    *path = slash == std::string::npos ? L"" : Wide(key.substr(slash + 1));
+    return true;
+  }
+
+  void Registry(Step& step, const std::string& verb, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    std::vector<std::string> w = words ? *words : std::vector<std::string>{};
+    std::string action = "expect";
+    if (verb == "registry") {
+      action = w.empty() ? "" : w[0];
+      if (!w.empty())
+        w.erase(w.begin());
+    }
+    HKEY root = nullptr;
+    std::wstring path;
+    if (w.empty() || !SplitKey(w[0], &root, &path))
+      return Fail(step, "needs a key under HKCU or HKLM");
+    const std::wstring name = w.size() > 1 ? Wide(w[1]) : L"";
+    LONG result = ERROR_INVALID_PARAMETER;
+    if (action == "set" && w.size() == 4 && w[2] == "dword") {
+      const DWORD value = strtoul(w[3].c_str(), nullptr, 0);
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_DWORD, &value, sizeof(value));
+    } else if (action == "set" && w.size() == 4 && w[2] == "sz") {
+      const std::wstring text = Wide(w[3]);
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_SZ, text.c_str(),
+                               static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    } else if (action == "delete" && w.size() <= 2) {
+      result = w.size() == 2 ? RegDeleteKeyValueW(root, path.c_str(), name.c_str())
+                             : RegDeleteTreeW(root, path.c_str());
+      if (result == ERROR_FILE_NOT_FOUND)
+        result = ERROR_SUCCESS;
+    } else if (action == "list" && w.size() == 1) {
+      step.outcome = ListValues(root, path);
+      return;
+    } else if (action == "expect" && w.size() == 3) {
+      DWORD value = 0, size = sizeof(value);
+      const bool present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
+                                        &value, &size) == ERROR_SUCCESS;
+      const bool ok =
+          w[2] == "absent" ? !present : present && value == strtoul(w[2].c_str(), nullptr, 0);
+      step.outcome = present ? "holds " + Hex(value) : "absent";
+      if (!ok)
+        Fail(step, step.outcome);
+      return;
+    } else {
+      return Fail(step, "unknown registry step");
+    }
+    if (result != ERROR_SUCCESS)
+      return Fail(step, "error " + std::to_string(result));
+    step.outcome = "done";
+  }
+
+  // name=value for each value; REG_DWORD in decimal and hex.
+  static std::string ListValues(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return "no such key";
+    std::string listed;
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD nameLength = 256;
+      BYTE data[2048] = {};
+      DWORD size = sizeof(data) - sizeof(wchar_t);
+      DWORD type = 0;
+      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+        break;
+      std::string value = std::to_string(size) + " bytes of type " + std::to_string(type);
+      if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD number = 0;
+        memcpy(&number, data, sizeof(number));
+        value = std::to_string(number) + " (" + Hex(number) + ")";
+      } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        value = "\"" + Narrow(reinterpret_cast<const wchar_t*>(data)) + "\"";
+      }
+      listed += (listed.empty() ? "" : "; ") + Narrow(name) + "=" + value;
+    }
+    RegCloseKey(key);
+    return listed.empty() ? "no values" : listed;
+  }
+
+  void ExpectBox(Step& step, bool close) {
+    const auto box = testenv::WaitForMessageBox(host_.Pid(), 20000);
+    if (!box)
+      return Fail(step, "no message box within 20 s");
+    step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\"";
+    if (close && !testenv::CloseMessageBox(box->window))
+      Fail(step, "the box did not close");
+    else if (close)
+      step.outcome += ", closed";
+  }
+
+  // "<line> => <text> [within <ms>]": polls the stand-in until its answer to
+  // the line contains the text.
+  void ExpectAnswer(Step& step, const std::string& rest, bool fromShell) {
+    const size_t arrow = rest.find(" => ");
+    if (arrow == std::string::npos)
+      return Fail(step, "expected '<command> => <text>'");
+    const std::string line = rest.substr(0, arrow);
+    std::string text = rest.substr(arrow + 4);
+    DWORD within = 3000;
+    const size_t at = text.rfind(" within ");
+    if (at != std::string::npos) {
+      within = strtoul(text.c_str() + at + 8, nullptr, 0);
+      text = text.substr(0, at);
+    }
+    std::string answer;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          answer = fromShell ? shell_.Call(line) : host_.Call(line);
+          return answer.find(text) != std::string::npos;
+        },
+        within, 100);
+    if (seen) {
+      step.outcome = answer;
+    } else {
+      Fail(step, "answer was '" + answer + "'");
+    }
+  }
+
+  void ExpectReport(Step& step, const std::string& rest) {
+    std::istringstream in(rest);
+    std::string code, first, second, word;
+    DWORD within = 5000;
+    in >> code >> first >> second;
+    if (in >> word && word == "within")
+      in >> within;
+    const uint32_t want[] = {strtoul(code.c_str(), nullptr, 0), strtoul(first.c_str(), nullptr, 0),
+                             strtoul(second.c_str(), nullptr, 0)};
+    std::optional<testenv::DevRecord> match;
+    testenv::WaitUntil(
+        [&] {
+          for (const testenv::DevRecord& r : device_.Records(reportSeq_[want[0]], want[0])) {
+            if (r.block.size() >= 24 && r.PayloadWord(0) == want[1] &&
+                r.PayloadWord(1) == want[2]) {
+              match = r;
+              return true;
+            }
+          }
+          return false;
+        },
+        within);
+    if (!match)
+      return Fail(step, "no such request");
+    reportSeq_[want[0]] = match->seq;
+    step.outcome = "#" + std::to_string(match->seq) + " " + RequestName(want[0]);
+  }
+
+  std::map<uint32_t, uint32_t> reportSeq_;  // per request code
+  testenv::ShellStandIn shell_;
+  std::vector<testenv::ShellAppBarEvent> shellLog_;
   std::wstring outDir_;
+  std::wstring hostRecord_;
   std::vector<std::string> screenshots_;
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;

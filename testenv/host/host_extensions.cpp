@@ -1,11 +1,14 @@
 #include "host_extensions.h"
 
 #include "call_tripwire.h"
+#include "hypervisor_emulator.h"
 
-void HostExtensionsInit(int, wchar_t**) {}
+void HostExtensionsInit(int, wchar_t**) {
+  testenv::InstallHypervisorEmulator();
+}
 
 bool HostExtensionCommand(const std::string& verb, const char* rest, HostReplyFn reply) {
   if (verb == "tripwire")
     return TripwireCommand(rest, reply);
-  return false;
+  return testenv::HypervisorCommand(verb, rest, reply);
 }

@@ -175,6 +175,14 @@ std::optional<TdStats> ToolsDevControl::Stats() {
   return stats;
 }
 
+std::vector<std::pair<uint32_t, uint32_t>> ToolsDevControl::ReportWords(uint32_t code,
+                                                                        uint32_t afterSeq) {
+  std::vector<std::pair<uint32_t, uint32_t>> words;
+  for (const DevRecord& record : Records(afterSeq, code))
+    words.emplace_back(record.PayloadWord(0), record.PayloadWord(1));
+  return words;
+}
+
 std::vector<DevRecord> ToolsDevControl::Records(uint32_t afterSeq, uint32_t code) {
   std::vector<DevRecord> records;
   std::vector<uint8_t> buffer(kRecordBufferBytes);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "toolsdev_protocol.h"
@@ -53,6 +54,9 @@ class ToolsDevControl {
   uint32_t FireHostEvent(uint32_t blockStatus, int32_t irpStatus = 0, uint32_t maxCount = 0);
   std::optional<TdStats> Stats();
   std::vector<DevRecord> Records(uint32_t afterSeq = 0, uint32_t code = 0);
+  // The first two payload words of each report of a code (the two-word
+  // reports 0x8500-0x8502), oldest first.
+  std::vector<std::pair<uint32_t, uint32_t>> ReportWords(uint32_t code, uint32_t afterSeq = 0);
   // Waits (device-side, no polling) for a record newer than afterSeq with
   // the code (0 = any); nullopt on time-out. The record is as it was when
   // the wait ended: a request still pending shows irpStatus 0x103. One round

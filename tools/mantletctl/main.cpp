@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/handles.h"
-#include "core/lifecycle.h"
+#include "core/channel_names.h"
 #include "core/utf.h"
 #include "ctl_syntax.h"
 

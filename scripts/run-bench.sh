@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs every benchmark in the simulated guest and prints one table: each
+# figure against its baseline measured in the same run.
+#   scripts/run-bench.sh              all of them
+#   scripts/run-bench.sh latency      only those whose program name contains the word
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+filter=${1:-}
+scripts/setup.sh
+
+cmake -S . -B build/win64 -G Ninja -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+cmake --build build/win64 -j "$(nproc)"
+
+state=$root/build/bench
+mkdir -p "$state/logs"
+env_script=testenv/scripts/wineenv.sh
+"$env_script" up "$state/wine" "$root/build/win64/bin"
+trap '"$env_script" down "$state/wine" >/dev/null' EXIT
+
+rows=()
+for program in "$root"/build/win64/bin/*_bench.exe; do
+  name=$(basename "$program" .exe)
+  [[ -z $filter || $name == *"$filter"* ]] || continue
+  echo "bench: $name ..." >&2
+  log=$state/logs/$name.log
+  if "$env_script" run "$state/wine" "$program" >"$log" 2>&1; then
+    while IFS= read -r line; do rows+=("${line#BENCH }"); done < <(grep '^BENCH ' "$log")
+  else
+    rows+=("$name | failed, see $log | | | ")
+  fi
+done
+
+echo
+echo "| measurement | figure | baseline (same run) | ratio | aim |"
+echo "|---|---|---|---|---|"
+for row in "${rows[@]}"; do echo "| $row |"; done
+echo
+echo "details: $state/logs/"

@@ -1,0 +1,140 @@
+#include "interaction/message_box_handler.h"
+
+#include <new>
+
+#include "core/log.h"
+
+namespace mantlet {
+namespace {
+
+constexpr char kTag[] = "MSGBOXHANDLER";
+
+std::string ToUtf8(const std::u16string& text) {
+  if (text.empty())
+    return {};
+  const wchar_t* wide = AsWide(text.c_str());
+  const int length = static_cast<int>(text.size());
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string out(bytes > 0 ? bytes : 0, '\0');
+  if (bytes > 0)
+    WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
+BOOL CALLBACK PostCloseToWindow(HWND window, LPARAM) {
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+}  // namespace
+
+MessageBoxHandler::MessageBoxHandler() {
+  InitializeCriticalSection(&m_lock);
+  MLOG(kLogInfo, kTag, "MessageBoxHandler has been constructed");
+}
+
+MessageBoxHandler::~MessageBoxHandler() {
+  while (!m_requests.empty())
+    m_requests.pop_back();
+  DeleteCriticalSection(&m_lock);
+  MLOG(kLogInfo, kTag, "MessageBoxHandler has been destructed");
+}
+
+bool MessageBoxHandler::Start() {
+  MLOG(kLogInfo, kTag, "MessageBoxHandler::Start");
+  m_wakeUpEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!m_wakeUpEvent) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create wake up event. err=%d",
+             static_cast<int>(GetLastError()));
+    return false;
+  }
+  InterlockedExchange(&m_keepRunning, 1);
+  m_workingThread.reset(CreateThread(nullptr, 0, &WorkingThreadMain, this, 0, &m_workingThreadId));
+  if (!m_workingThread) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
+             static_cast<int>(GetLastError()));
+    InterlockedExchange(&m_keepRunning, 0);
+    m_wakeUpEvent.reset();
+    return false;
+  }
+  return true;
+}
+
+void MessageBoxHandler::Stop() {
+  if (m_workingThread) {
+    InterlockedExchange(&m_keepRunning, 0);
+    SetEvent(m_wakeUpEvent.get());
+    EnumThreadWindows(m_workingThreadId, &PostCloseToWindow, 0);
+    // The thread may have taken a request out just before keep running was
+    // cleared and open its box only after the enumeration above, or show a
+    // box without a cancel button, which ignores WM_CLOSE on Windows. A
+    // WM_QUIT waits in the thread's queue and ends the modal loop of any box,
+    // open now or opened later, so the wait below never depends on a person.
+    PostThreadMessageW(m_workingThreadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(m_workingThread.get(), INFINITE);
+    m_workingThread.reset();
+  }
+  m_wakeUpEvent.reset();
+  MLOG(kLogInfo, kTag, "MessageBoxHandler::Stop");
+}
+
+void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u16string& caption,
+                                       uint32_t type) {
+  if (g_logLevel >= kLogInfo) {
+    LastErrorKeeper keep;
+    const std::string text8 = ToUtf8(text), caption8 = ToUtf8(caption);
+    LogWrite(kTag, kModuleName, kLogInfo, "Show message box text='%s' caption='%s' type=%d",
+             text8.c_str(), caption8.c_str(), static_cast<int>(type));
+  }
+  // The command worker must not die on a request it cannot copy: such a
+  // request is dropped.
+  try {
+    auto request = std::make_unique<MessageBoxRequest>(MessageBoxRequest{text, caption, type});
+    CriticalSectionLock hold(m_lock);
+    m_requests.push_back(std::move(request));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  SetEvent(m_wakeUpEvent.get());
+}
+
+DWORD WINAPI MessageBoxHandler::WorkingThreadMain(void* self) {
+  static_cast<MessageBoxHandler*>(self)->RunWorkingThread();
+  return 0;
+}
+
+bool MessageBoxHandler::KeepRunning() {
+  return InterlockedCompareExchange(&m_keepRunning, 0, 0) != 0;
+}
+
+std::unique_ptr<MessageBoxRequest> MessageBoxHandler::TakeNewest() {
+  CriticalSectionLock hold(m_lock);
+  if (m_requests.empty())
+    return nullptr;
+  std::unique_ptr<MessageBoxRequest> newest = std::move(m_requests.back());
+  m_requests.pop_back();
+  return newest;
+}
+
+void MessageBoxHandler::RunWorkingThread() {
+  // The queue exists before keep running is first read: a WM_QUIT that Stop
+  // posts after clearing the flag either lands here or finds no queue, and
+  // then this thread is still to read the flag and sees it cleared.
+  MSG msg;
+  PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  if (!KeepRunning())
+    return;
+  while (KeepRunning()) {
+    if (WaitForSingleObject(m_wakeUpEvent.get(), INFINITE) != WAIT_OBJECT_0 || !KeepRunning())
+      return;
+    while (std::unique_ptr<MessageBoxRequest> request = TakeNewest()) {
+      MessageBoxW(nullptr, AsWide(request->text.c_str()), AsWide(request->caption.c_str()),
+                  request->type);
+      request.reset();
+      if (!KeepRunning())
+        return;
+    }
+  }
+}
+
+}  // namespace mantlet

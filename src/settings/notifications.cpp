@@ -1,0 +1,204 @@
+#include "settings/notifications.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include "core/handles.h"
+#include "core/log.h"
+#include "settings/settings_key.h"
+
+namespace mantlet {
+namespace {
+
+constexpr char kTag[] = "W8NOTIF";
+constexpr wchar_t kStateValue[] = L"NotificationsState";
+
+// The notification settings platform, a local server outside the module,
+// reached only through its class, the interface asked for at creation and
+// the slots of the two method tables.
+constexpr CLSID kPlatformClass = {
+    0x0C9281F9, 0x6DA1, 0x4006, {0x87, 0x29, 0xDE, 0x6E, 0x6B, 0x61, 0x58, 0x1C}};
+constexpr IID kPlatformInterface = {
+    0x9FA045CB, 0xB9B3, 0x47BA, {0x84, 0x2F, 0xE2, 0xAB, 0x45, 0x8F, 0x2B, 0x0C}};
+constexpr size_t kReleaseSlot = 2;
+constexpr size_t kCreateEndpointSlot = 6;  // platform: (out endpoint)
+constexpr size_t kGetSettingSlot = 4;      // endpoint: (id, out value, out second value)
+constexpr size_t kSetSettingSlot = 6;      // endpoint: (id, value)
+constexpr uint32_t kNotificationsSetting = 4;
+
+using ReleaseFn = ULONG(STDMETHODCALLTYPE*)(void*);
+using CreateEndpointFn = HRESULT(STDMETHODCALLTYPE*)(void*, void**);
+using GetSettingFn = HRESULT(STDMETHODCALLTYPE*)(void*, uint32_t, int32_t*, int32_t*);
+using SetSettingFn = HRESULT(STDMETHODCALLTYPE*)(void*, uint32_t, int32_t);
+
+template <typename Fn>
+Fn Method(void* object, size_t slot) {
+  return reinterpret_cast<Fn>((*static_cast<void***>(object))[slot]);
+}
+
+void ReleaseObject(void* object) {
+  Method<ReleaseFn>(object, kReleaseSlot)(object);
+}
+
+void LogError(const char* format, long value) {
+  LogWrite(kTag, kModuleName, kLogError, format, value);
+}
+
+// An apartment of its own around each platform call, whatever the calling
+// thread has done; one it cannot enter (a multithreaded thread) is not left.
+class ComApartment {
+ public:
+  ComApartment() : result_(CoInitialize(nullptr)) {}
+  ~ComApartment() {
+    if (SUCCEEDED(result_))
+      CoUninitialize();
+  }
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+
+ private:
+  HRESULT result_;
+};
+
+void* CreateSettingsEndpoint() {
+  void* platform = nullptr;
+  HRESULT hr =
+      CoCreateInstance(kPlatformClass, nullptr, CLSCTX_LOCAL_SERVER, kPlatformInterface, &platform);
+  if (FAILED(hr) || platform == nullptr) {
+    LogError("%#x: failed to create platform", hr);
+    return nullptr;
+  }
+  void* endpoint = nullptr;
+  hr = Method<CreateEndpointFn>(platform, kCreateEndpointSlot)(platform, &endpoint);
+  ReleaseObject(platform);
+  if (FAILED(hr) || endpoint == nullptr) {
+    LogError("%#x: failed to create settings endpoint", hr);
+    return nullptr;
+  }
+  return endpoint;
+}
+
+bool GetNotificationsEnabled(bool* enabled) {
+  ComApartment apartment;
+  void* endpoint = CreateSettingsEndpoint();
+  if (endpoint == nullptr)
+    return false;
+  int32_t value = 0, unused = 0;
+  const HRESULT hr = Method<GetSettingFn>(endpoint, kGetSettingSlot)(
+      endpoint, kNotificationsSetting, &value, &unused);
+  ReleaseObject(endpoint);
+  if (FAILED(hr)) {
+    LogError("%#x: failed to get notifications status", hr);
+    return false;
+  }
+  *enabled = value > 0;
+  return true;
+}
+
+bool SetNotificationsEnabled(bool enabled) {
+  ComApartment apartment;
+  void* endpoint = CreateSettingsEndpoint();
+  if (endpoint == nullptr)
+    return false;
+  const HRESULT hr = Method<SetSettingFn>(endpoint, kSetSettingSlot)(
+      endpoint, kNotificationsSetting, enabled ? 1 : 0);
+  ReleaseObject(endpoint);
+  if (FAILED(hr)) {
+    LogError("%#x: failed to change setting", hr);
+    return false;
+  }
+  return true;
+}
+
+bool SaveNotificationsState(bool enabled) {
+  UniqueRegKey key;
+  LONG result =
+      RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
+  if (result != ERROR_SUCCESS) {
+    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    return false;
+  }
+  const DWORD value = enabled ? 1 : 0;
+  result = RegSetValueExW(key.get(), kStateValue, 0, REG_DWORD,
+                          reinterpret_cast<const BYTE*>(&value), sizeof(value));
+  if (result != ERROR_SUCCESS) {
+    LogError("RegSetValueEx failed, error = %d", result);
+    return false;
+  }
+  return true;
+}
+
+enum class SavedStateResult { kFound = 0, kMissing = 1, kFailed = 2 };
+
+// A saved value shorter than four bytes reads zero-extended; a longer one
+// cannot be read.
+SavedStateResult LoadNotificationsState(bool* enabled) {
+  UniqueRegKey key;
+  LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ, key.put());
+  if (result == ERROR_FILE_NOT_FOUND)
+    return SavedStateResult::kMissing;
+  if (result != ERROR_SUCCESS) {
+    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    return SavedStateResult::kFailed;
+  }
+  DWORD value = 0, size = sizeof(value);
+  result = RegQueryValueExW(key.get(), kStateValue, nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(&value), &size);
+  if (result == ERROR_FILE_NOT_FOUND)
+    return SavedStateResult::kMissing;
+  if (result != ERROR_SUCCESS) {
+    LogError("RegQueryValueExW failed, error = %d", result);
+    return SavedStateResult::kFailed;
+  }
+  if (enabled != nullptr)
+    *enabled = value > 0;
+  return SavedStateResult::kFound;
+}
+
+void DeleteNotificationsState() {
+  UniqueRegKey key;
+  const LONG result =
+      RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ | KEY_WRITE, key.put());
+  if (result != ERROR_SUCCESS) {
+    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    return;
+  }
+  RegDeleteValueW(key.get(), kStateValue);
+}
+
+void SuppressNotifications() {
+  const SavedStateResult saved = LoadNotificationsState(nullptr);
+  if (saved == SavedStateResult::kFailed)
+    return;
+  bool savedNow = false;
+  if (saved == SavedStateResult::kMissing) {
+    bool enabled = false;
+    if (!GetNotificationsEnabled(&enabled) || !SaveNotificationsState(enabled))
+      return;
+    savedNow = true;
+  }
+  // A choice saved by an earlier suppress whose restore never came stays:
+  // it is still the user's own.
+  if (!SetNotificationsEnabled(false) && savedNow)
+    DeleteNotificationsState();
+}
+
+void RestoreNotifications() {
+  bool saved = false;
+  if (LoadNotificationsState(&saved) != SavedStateResult::kFound)
+    return;
+  if (SetNotificationsEnabled(saved))
+    DeleteNotificationsState();
+}
+
+}  // namespace
+
+void OnNotificationsOption(uint32_t value) {
+  if (value == 1)
+    SuppressNotifications();
+  else if (value == 2)
+    RestoreNotifications();
+}
+
+}  // namespace mantlet

@@ -1,0 +1,84 @@
+#include "taskbar/appbar_plan.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace mantlet {
+
+int32_t& IndentOf(IndentEntry& entry, uint32_t edge) {
+  switch (edge) {
+    case kAppBarLeft:
+      return entry.left;
+    case kAppBarTop:
+      return entry.top;
+    case kAppBarRight:
+      return entry.right;
+    default:
+      return entry.bottom;
+  }
+}
+
+ScreenRect AppBarRect(const ScreenRect& monitor, uint32_t edge, int32_t indent) {
+  ScreenRect r = monitor;
+  // Indents come straight from the host: wrap around rather than overflow.
+  const auto add = [](int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+  };
+  const auto sub = [](int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+  };
+  switch (edge) {
+    case kAppBarLeft:
+      r.right = add(r.left, indent);
+      break;
+    case kAppBarTop:
+      r.bottom = add(r.top, indent);
+      break;
+    case kAppBarRight:
+      r.left = sub(r.right, indent);
+      break;
+    default:
+      r.top = sub(r.bottom, indent);
+      break;
+  }
+  return r;
+}
+
+uint32_t StepDelayMs(size_t visibleMaximisedWindows) {
+  constexpr uint32_t kPerWindowMs = 70, kMinMs = 500, kMaxMs = 2000;
+  const size_t capped = std::min<size_t>(visibleMaximisedWindows, kMaxMs / kPerWindowMs + 1);
+  return std::clamp(static_cast<uint32_t>(capped) * kPerWindowMs, kMinMs, kMaxMs);
+}
+
+AppBarAction DecideAppBar(int32_t indent, bool hasAppBar) {
+  if (indent == kIndentNoChange)
+    return AppBarAction::kNothing;
+  if (indent == kIndentRemove)
+    return hasAppBar ? AppBarAction::kRemove : AppBarAction::kNothing;
+  return hasAppBar ? AppBarAction::kPlace : AppBarAction::kCreate;
+}
+
+std::optional<size_t> FindAppBar(const std::vector<AppBarRecord>& records,
+                                 const std::u16string& device, uint32_t edge) {
+  for (size_t i = 0; i < records.size(); ++i) {
+    if (records[i].edge == edge && records[i].device == device)
+      return i;
+  }
+  return std::nullopt;
+}
+
+void IndentHandOver::Store(const IndentEntry* entries, size_t count) {
+  requested_.assign(entries, entries + count);
+  fresh_ = true;
+}
+
+bool IndentHandOver::TakeNewest(std::vector<IndentEntry>& working) {
+  if (!fresh_)
+    return false;
+  working = std::move(requested_);
+  requested_.clear();
+  fresh_ = false;
+  return true;
+}
+
+}  // namespace mantlet

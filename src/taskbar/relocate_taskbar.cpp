@@ -1,0 +1,369 @@
+#include "taskbar/relocate_taskbar.h"
+
+#include <shellapi.h>
+
+#include <new>
+#include <optional>
+#include <string>
+
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "taskbar/show_hide_taskbar.h"
+
+namespace mantlet {
+namespace {
+
+constexpr char kTag[] = "TASKBARSETTINGS";
+constexpr wchar_t kAuxClass[] = L"MantletAuxAppBar";
+constexpr wchar_t kAuxTitle[] = L"cvn.tools.auxwnd";
+constexpr wchar_t kAppBarClass[] = L"MantletAppBar";
+constexpr wchar_t kAppBarTitle[] = L"cvn.tools.appbar";
+constexpr UINT_PTR kStepTimer = 1;
+constexpr uint32_t kReapplyWorkAreasNotification = 12;
+
+// The component whose auxiliary window this process runs; one per process.
+// Set when that window is created, cleared when its thread ends.
+RelocateTaskbar* g_auxOwner = nullptr;
+
+HINSTANCE ModuleInstance() {
+  return g_tool.instance != nullptr ? g_tool.instance : GetModuleHandleW(nullptr);
+}
+
+ScreenRect FromRect(const RECT& r) {
+  return ScreenRect{r.left, r.top, r.right, r.bottom};
+}
+
+// The shell refuses a structure smaller than its own: the size is the
+// build's, not a fixed number.
+APPBARDATA AppBarData(HWND window) {
+  APPBARDATA data = {};
+  data.cbSize = sizeof(data);
+  data.hWnd = window;
+  return data;
+}
+
+void RemoveAppBar(HWND window) {
+  APPBARDATA data = AppBarData(window);
+  SHAppBarMessage(ABM_REMOVE, &data);
+  DestroyWindow(window);
+}
+
+BOOL CALLBACK CountMaximised(HWND window, LPARAM param) {
+  if (IsZoomed(window) && IsWindowVisible(window))
+    ++*reinterpret_cast<size_t*>(param);
+  return TRUE;
+}
+
+uint32_t StepDelay() {
+  size_t count = 0;
+  EnumWindows(&CountMaximised, reinterpret_cast<LPARAM>(&count));
+  return StepDelayMs(count);
+}
+
+void ArmStepTimer(HWND aux) {
+  SetTimer(aux, kStepTimer, StepDelay(), nullptr);
+}
+
+void ReapplyTaskbarWorkAreas() {
+  // The taskbar component may be stopping: reach it only through its holder.
+  g_components.showHide.With([](ShowHideTaskBarAndDesktop& c) { c.ReapplyWorkAreas(); });
+}
+
+}  // namespace
+
+struct RelocateTaskbar::ThreadStart {
+  HANDLE ready;
+  RelocateTaskbar* component;
+  HWND aux;
+};
+
+RelocateTaskbar::RelocateTaskbar() {
+  InitializeCriticalSection(&m_lock);
+  MLOG(kLogInfo, kTag, "RelocateTaskbar has been constructed");
+}
+
+RelocateTaskbar::~RelocateTaskbar() {
+  MLOG(kLogInfo, kTag, "RelocateTaskbar has been destructed");
+  DeleteCriticalSection(&m_lock);
+}
+
+bool RelocateTaskbar::Start() {
+  MLOG(kLogInfo, kTag, "RelocateTaskbar::Start");
+  UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!ready) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create thread ready event. err=%d",
+             static_cast<int>(GetLastError()));
+    return false;
+  }
+  WNDCLASSEXW appBarClass = {};
+  appBarClass.cbSize = sizeof(appBarClass);
+  appBarClass.lpfnWndProc = &DefWindowProcW;
+  appBarClass.hInstance = ModuleInstance();
+  appBarClass.lpszClassName = kAppBarClass;
+  if (!RegisterClassExW(&appBarClass)) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't register window class. err=%d",
+             static_cast<int>(GetLastError()));
+    return false;
+  }
+  // Lives on this stack: the wait below lasts until the thread is done with it.
+  ThreadStart start{ready.get(), this, nullptr};
+  m_workingThread.reset(CreateThread(nullptr, 0, &WorkingThreadMain, &start, 0, nullptr));
+  if (!m_workingThread) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
+             static_cast<int>(GetLastError()));
+    UnregisterClassW(kAppBarClass, ModuleInstance());
+    return false;
+  }
+  const HANDLE waits[] = {ready.get(), m_workingThread.get()};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    m_auxWnd = start.aux;
+    return true;
+  }
+  LogWrite(kTag, kModuleName, kLogError, "Working thread stopped immediately after start");
+  UnregisterClassW(kAppBarClass, ModuleInstance());
+  return false;
+}
+
+void RelocateTaskbar::Stop() {
+  MLOG(kLogInfo, kTag, "RelocateTaskbar::Stop");
+  if (m_auxWnd != nullptr) {
+    PostMessageW(m_auxWnd, WM_CLOSE, 0, 0);
+    WaitForSingleObject(m_workingThread.get(), INFINITE);
+    m_auxWnd = nullptr;
+  } else if (m_workingThread) {
+    TerminateThread(m_workingThread.get(), 0);
+    LogWrite(kTag, kModuleName, kLogError, "thread forcibly terminated");
+  }
+  m_workingThread.reset();
+  UnregisterClassW(kAppBarClass, ModuleInstance());
+}
+
+void RelocateTaskbar::SetIndents(const IndentEntry* entries, size_t count) {
+  {
+    CriticalSectionLock hold(m_lock);
+    try {
+      m_requestedIndents.Store(entries, count);
+    } catch (const std::bad_alloc&) {
+      return;  // the previous request stands
+    }
+  }
+  if (!m_workingThread) {
+    MLOG(kLogWarning, kTag, "Unable to set indents: there is no working thread");
+  } else if (m_auxWnd == nullptr) {
+    MLOG(kLogWarning, kTag, "Unable to post message to working thread. m_auxWnd is NULL");
+  } else if (!PostMessageW(m_auxWnd, WM_USER, 0, 0)) {
+    MLOG(kLogWarning, kTag, "Unable to post message to working thread. Err = %d",
+         static_cast<int>(GetLastError()));
+  }
+}
+
+void RelocateTaskbar::NotifyTool(uint32_t code) {
+  if (code == kReapplyWorkAreasNotification)
+    ReapplyTaskbarWorkAreas();
+}
+
+DWORD WINAPI RelocateTaskbar::WorkingThreadMain(void* param) {
+  auto* start = static_cast<ThreadStart*>(param);
+  RelocateTaskbar* self = start->component;
+  const HINSTANCE instance = ModuleInstance();
+
+  WNDCLASSEXW auxClass = {};
+  auxClass.cbSize = sizeof(auxClass);
+  auxClass.lpfnWndProc = &AuxWndProc;
+  auxClass.hInstance = instance;
+  auxClass.lpszClassName = kAuxClass;
+  if (!RegisterClassExW(&auxClass)) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't register aux window class. err=%d",
+             static_cast<int>(GetLastError()));
+    return 0;
+  }
+  HWND aux = CreateWindowExW(0, kAuxClass, kAuxTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr,
+                             nullptr, instance, self);
+  if (aux == nullptr) {
+    MLOG(kLogWarning, kTag,
+         "Unable to create auxilary window (err = %d). Appbars logic will not work",
+         static_cast<int>(GetLastError()));
+    UnregisterClassW(kAuxClass, instance);
+    return 0;
+  }
+  start->aux = aux;
+  SetEvent(start->ready);  // `start` is gone from here on
+
+  MSG msg;
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) {
+      if (got == -1) {
+        LogWrite(kTag, kModuleName, kLogError, "GetMessage failed with err = %d",
+                 static_cast<int>(GetLastError()));
+      }
+      self->RemoveAllIndents(nullptr);
+      break;
+    }
+    DispatchMessageW(&msg);
+  }
+  // A stopped tool leaves no strip reserved: the appbars that the single
+  // removal above did not reach are removed too, without pauses, while their
+  // thread still exists to destroy them.
+  self->RemoveRemainingAppBars();
+  g_auxOwner = nullptr;
+  UnregisterClassW(kAuxClass, instance);
+  return 0;
+}
+
+LRESULT CALLBACK RelocateTaskbar::AuxWndProc(HWND window, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+  if (message == WM_CREATE) {
+    g_auxOwner =
+        static_cast<RelocateTaskbar*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+  } else if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  } else if (g_auxOwner != nullptr) {
+    g_auxOwner->OnAuxMessage(window, message);
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
+  switch (message) {
+    case WM_USER:
+      HandOver(aux);
+      break;
+    case WM_TIMER:
+      KillTimer(aux, kStepTimer);
+      if (m_busy && !ApplyNextIndent(aux)) {
+        m_busy = false;
+        m_reapplying = true;
+        ReapplyTaskbarWorkAreas();
+        m_reapplying = false;
+      }
+      break;
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+      // A sequence under way reapplies at its end. Setting a work area
+      // broadcasts WM_SETTINGCHANGE, which reaches this window at once, inside
+      // the reapply that set it: that one is ours and needs nothing, and
+      // entering the taskbar component's holder again from inside it could
+      // block behind a stop that waits for the holder.
+      if (m_reapplying || (message == WM_SETTINGCHANGE && m_busy))
+        break;
+      m_reapplying = true;
+      ReapplyTaskbarWorkAreas();
+      m_reapplying = false;
+      break;
+    default:
+      break;
+  }
+}
+
+void RelocateTaskbar::HandOver(HWND aux) {
+  {
+    CriticalSectionLock hold(m_lock);
+    m_requestedIndents.TakeNewest(m_workingIndents);
+  }
+  m_removeAll = m_workingIndents.empty();
+  // A running sequence goes on with the new list at its next tick.
+  if (!m_busy)
+    m_busy = ApplyNextIndent(aux);
+}
+
+bool RelocateTaskbar::ApplyNextIndent(HWND aux) {
+  if (m_removeAll)
+    return RemoveAllIndents(aux);
+  MLOG(kLogInfo, kTag, "Set indents:");
+  if (m_workingIndents.empty())
+    return false;
+  const auto resolve = [](const IndentEntry& e) -> std::optional<MONITORINFOEXW> {
+    MLOG(kLogInfo, kTag, " displayX=%d; displayY=%d [%d;%d;%d;%d]", e.displayX, e.displayY, e.left,
+         e.top, e.right, e.bottom);
+    const POINT point = {e.displayX, e.displayY};
+    HMONITOR monitor = MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST);
+    if (monitor == nullptr) {
+      MLOG(kLogWarning, kTag, "Unable get monitor for (displayX = %d; displayY = %d)", e.displayX,
+           e.displayY);
+      return std::nullopt;
+    }
+    MONITORINFOEXW info = {};
+    info.cbSize = sizeof(info);
+    if (!GetMonitorInfoW(monitor, &info)) {
+      MLOG(kLogWarning, kTag, "Unable to get monitor info (displayX = %d; displayY = %d)",
+           e.displayX, e.displayY);
+      return std::nullopt;
+    }
+    return info;
+  };
+  const auto apply = [this](const MONITORINFOEXW& monitor, int32_t indent, uint32_t edge) {
+    return SetAppBar(monitor, indent, edge);
+  };
+  if (!ApplyFirstChange(m_workingIndents, resolve, apply))
+    return false;
+  ArmStepTimer(aux);
+  return true;
+}
+
+bool RelocateTaskbar::SetAppBar(const MONITORINFOEXW& monitor, int32_t indent, uint32_t edge) {
+  const std::u16string device = AsU16(monitor.szDevice);
+  const std::optional<size_t> found = FindAppBar(m_appBars, device, edge);
+  HWND window = found ? reinterpret_cast<HWND>(m_appBars[*found].window) : nullptr;
+  switch (DecideAppBar(indent, found.has_value())) {
+    case AppBarAction::kNothing:
+      return false;
+    case AppBarAction::kRemove:
+      RemoveAppBar(window);
+      m_appBars.erase(m_appBars.begin() + static_cast<ptrdiff_t>(*found));
+      return true;
+    case AppBarAction::kCreate: {
+      window = CreateWindowExW(0, kAppBarClass, kAppBarTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                               CW_USEDEFAULT, 0, nullptr, nullptr, ModuleInstance(), this);
+      if (window == nullptr) {
+        MLOG(kLogWarning, kTag, "Unable to create appbar window. Err = %d",
+             static_cast<int>(GetLastError()));
+        return false;
+      }
+      APPBARDATA data = AppBarData(window);
+      data.uCallbackMessage = WM_APP;
+      data.uEdge = edge;
+      SHAppBarMessage(ABM_NEW, &data);
+      data = AppBarData(window);
+      data.lParam = ABS_ALWAYSONTOP;
+      SHAppBarMessage(ABM_SETSTATE, &data);
+      try {
+        m_appBars.push_back(AppBarRecord{reinterpret_cast<uintptr_t>(window), edge, device});
+      } catch (const std::bad_alloc&) {
+        RemoveAppBar(window);
+        return false;
+      }
+      break;
+    }
+    case AppBarAction::kPlace:
+      break;
+  }
+  const ScreenRect strip = AppBarRect(FromRect(monitor.rcMonitor), edge, indent);
+  APPBARDATA data = AppBarData(window);
+  data.uEdge = edge;
+  data.rc = RECT{strip.left, strip.top, strip.right, strip.bottom};
+  SHAppBarMessage(ABM_SETPOS, &data);
+  return true;
+}
+
+// One removal per call, so that the shell gets its pause between removals.
+// At the end of the thread `aux` is null and no next step is armed.
+bool RelocateTaskbar::RemoveAllIndents(HWND aux) {
+  MLOG(kLogInfo, kTag, "Remove all indents");
+  if (m_appBars.empty())
+    return false;
+  RemoveAppBar(reinterpret_cast<HWND>(m_appBars.front().window));
+  m_appBars.erase(m_appBars.begin());
+  if (aux != nullptr)
+    ArmStepTimer(aux);
+  return true;
+}
+
+void RelocateTaskbar::RemoveRemainingAppBars() {
+  for (const AppBarRecord& record : m_appBars)
+    RemoveAppBar(reinterpret_cast<HWND>(record.window));
+  m_appBars.clear();
+}
+
+}  // namespace mantlet

@@ -1,0 +1,366 @@
+#include "taskbar/show_hide_taskbar.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "core/device_request.h"
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "core/windows_version.h"
+#include "taskbar/work_area.h"
+#include "weave/weave_state_controller.h"
+
+namespace mantlet {
+namespace {
+
+constexpr char kTag[] = "SHOWHIDETOOL";
+constexpr char kNoTag[] = "";
+constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
+constexpr wchar_t kPrimaryTaskbarClass[] = L"Shell_TrayWnd";
+constexpr wchar_t kSecondaryTaskbarClass[] = L"Shell_SecondaryTrayWnd";
+constexpr wchar_t kStartButtonClass[] = L"Button";
+constexpr wchar_t kDesktopClass[] = L"Progman";
+constexpr wchar_t kWorkerClass[] = L"WorkerW";
+constexpr wchar_t kDesktopViewClass[] = L"SHELLDLL_DefView";
+constexpr WPARAM kToggleDesktopCommandId = 407;
+constexpr DWORD kPassIntervalMs = 1000;
+// A request that keeps changing while it is applied is left to the next pass.
+constexpr int kMaxApplyRounds = 16;
+
+using TaskbarList = FixedList<HWND, kMaxTaskbars>;
+
+bool IsClass(HWND window, const wchar_t* name) {
+  wchar_t buffer[64] = {};
+  if (GetClassNameW(window, buffer, 64) == 0)
+    return false;
+  return wcscmp(buffer, name) == 0;
+}
+
+ScreenRect FromRect(const RECT& r) {
+  return ScreenRect{r.left, r.top, r.right, r.bottom};
+}
+
+// The desktop view among the direct children of a window.
+HWND FindViewUnder(HWND parent) {
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (IsClass(child, kDesktopViewClass))
+      return child;
+  }
+  return nullptr;
+}
+
+BOOL CALLBACK CollectSecondary(HWND window, LPARAM param) {
+  auto& list = *reinterpret_cast<TaskbarList*>(param);
+  if (IsClass(window, kSecondaryTaskbarClass))
+    list.Append(window);
+  return list.full() ? FALSE : TRUE;
+}
+
+// The primary taskbar first, then (6.2 and later, several monitors) the
+// secondary ones of the primary's thread.
+void CollectTaskbars(TaskbarList& list) {
+  HWND primary = FindWindowW(kPrimaryTaskbarClass, nullptr);
+  if (primary == nullptr)
+    return;
+  list.Append(primary);
+  if (WantsSecondaryTaskbars(g_windowsVersion, GetSystemMetrics(SM_CMONITORS))) {
+    const DWORD thread = GetWindowThreadProcessId(primary, nullptr);
+    EnumThreadWindows(thread, &CollectSecondary, reinterpret_cast<LPARAM>(&list));
+  }
+}
+
+// The start button is a top-level "Button" owned by the primary taskbar.
+HWND FindStartButton(HWND primary) {
+  HWND button = nullptr;
+  while ((button = FindWindowExW(nullptr, button, kStartButtonClass, nullptr)) != nullptr) {
+    if (GetWindow(button, GW_OWNER) == primary)
+      return button;
+  }
+  return nullptr;
+}
+
+bool ProbeTaskbar(ProbedState& state) {
+  TaskbarList list;
+  CollectTaskbars(list);
+  if (list.empty())
+    return false;
+  state.taskbarVisible = false;
+  for (HWND taskbar : list) {
+    if (IsWindowVisible(taskbar)) {
+      state.taskbarVisible = true;
+      break;
+    }
+  }
+  state.startButtonVisible = state.taskbarVisible;
+  if (g_windowsVersion >= kWindowsVista) {
+    if (HWND button = FindStartButton(list[0]))
+      state.startButtonVisible = IsWindowVisible(button) != FALSE;
+  }
+  return true;
+}
+
+// The shell's show-desktop state: the view has left "Progman" for a
+// "WorkerW" that lies above every ordinary window.
+bool ProbeDesktop(bool& desktopShown) {
+  HWND progman = FindWindowW(kDesktopClass, nullptr);
+  if (progman == nullptr)
+    return false;
+  if (FindViewUnder(progman) != nullptr) {
+    desktopShown = false;
+    return true;
+  }
+  if (g_windowsVersion < kWindowsVista) {
+    desktopShown = true;
+    return true;
+  }
+  HWND window = GetTopWindow(nullptr);
+  for (; window != nullptr; window = GetWindow(window, GW_HWNDNEXT)) {
+    RECT rect = {};
+    const bool known = GetWindowRect(window, &rect) != FALSE;
+    if (IsDesktopProbeCandidate(static_cast<uint32_t>(GetWindowLongW(window, GWL_STYLE)),
+                                static_cast<uint32_t>(GetWindowLongW(window, GWL_EXSTYLE)), known,
+                                FromRect(rect))) {
+      break;
+    }
+  }
+  desktopShown =
+      window != nullptr && IsClass(window, kWorkerClass) && FindViewUnder(window) != nullptr;
+  return true;
+}
+
+// EnumWindows callback: stops at the first "WorkerW" or "Progman" that
+// carries the desktop view.
+BOOL CALLBACK FindViewInShellWindow(HWND window, LPARAM param) {
+  if (!IsClass(window, kWorkerClass) && !IsClass(window, kDesktopClass))
+    return TRUE;
+  HWND view = FindViewUnder(window);
+  if (view == nullptr)
+    return TRUE;
+  *reinterpret_cast<HWND*>(param) = view;
+  return FALSE;
+}
+
+void AdjustWorkArea(HWND taskbar, bool reserve) {
+  RECT taskbarRect = {};
+  if (!GetWindowRect(taskbar, &taskbarRect))
+    return;
+  HMONITOR monitor = MonitorFromRect(&taskbarRect, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetMonitorInfoW(monitor, &info))
+    return;
+  const WorkAreaDecision decision = DecideWorkArea(FromRect(taskbarRect), FromRect(info.rcMonitor),
+                                                   FromRect(info.rcWork), reserve);
+  if (!decision.change)
+    return;
+  RECT work = {decision.work.left, decision.work.top, decision.work.right, decision.work.bottom};
+  if (!SystemParametersInfoW(SPI_SETWORKAREA, 1, &work, SPIF_SENDCHANGE)) {
+    LogWrite(kNoTag, kModuleName, kLogError, "%d: failed to set workarea to (%d,%d,%d,%d)",
+             static_cast<int>(GetLastError()), static_cast<int>(work.left),
+             static_cast<int>(work.top), static_cast<int>(work.right),
+             static_cast<int>(work.bottom));
+  } else {
+    MLOG(kLogInfo, kNoTag, "Workarea set to (%d,%d,%d,%d)", static_cast<int>(work.left),
+         static_cast<int>(work.top), static_cast<int>(work.right), static_cast<int>(work.bottom));
+  }
+}
+
+void UpdateWorkAreas(bool show) {
+  // The shell refuses a structure smaller than its own: the size is the
+  // build's, not a fixed number.
+  APPBARDATA data = {};
+  data.cbSize = sizeof(data);
+  const bool autoHide = (SHAppBarMessage(ABM_GETSTATE, &data) & ABS_AUTOHIDE) != 0;
+  const bool reserve = show && !autoHide;
+  TaskbarList list;
+  CollectTaskbars(list);
+  for (HWND taskbar : list)
+    AdjustWorkArea(taskbar, reserve);
+}
+
+bool ApplyTaskbarVisibility(bool show) {
+  TaskbarList list;
+  CollectTaskbars(list);
+  if (list.empty()) {
+    MLOG(kLogWarning, kNoTag, "Can't find Shell_TrayWnd window");
+    return false;
+  }
+  const int command = show ? SW_SHOW : SW_HIDE;
+  for (HWND taskbar : list)
+    ShowWindow(taskbar, command);
+  if (g_windowsVersion >= kWindowsVista) {
+    if (HWND button = FindStartButton(list[0]))
+      ShowWindow(button, command);
+  }
+  UpdateWorkAreas(show);
+  return true;
+}
+
+}  // namespace
+
+ShowHideTaskBarAndDesktop::ShowHideTaskBarAndDesktop() {
+  MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop has been constructed");
+}
+
+ShowHideTaskBarAndDesktop::~ShowHideTaskBarAndDesktop() {
+  MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop has been destructed");
+}
+
+bool ShowHideTaskBarAndDesktop::Start() {
+  MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop::Start");
+  m_device.reset(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr));
+  if (!m_device) {
+    LogWrite(kTag, kModuleName, kLogError, "Error in opening of cvn_tg driver");
+    return false;
+  }
+  m_terminationEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!m_terminationEvent) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create termination event");
+    Stop();
+    return false;
+  }
+  m_handlerThread.reset(CreateThread(nullptr, 0, &HandlerThreadMain, this, 0, nullptr));
+  if (!m_handlerThread) {
+    LogWrite(kTag, kModuleName, kLogError, "Can't create handler thread");
+    Stop();
+    return false;
+  }
+  return true;
+}
+
+void ShowHideTaskBarAndDesktop::Stop() {
+  MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop::Stop");
+  if (m_handlerThread) {
+    if (SetEvent(m_terminationEvent.get())) {
+      WaitForSingleObject(m_handlerThread.get(), INFINITE);
+    } else {
+      LogWrite(kTag, kModuleName, kLogError, "Can't set termination event");
+    }
+    m_handlerThread.reset();
+  } else {
+    LogWrite(kTag, kModuleName, kLogError, "Handler thread isn't running");
+  }
+  m_terminationEvent.reset();
+  m_device.reset();
+}
+
+TaskbarRequest ShowHideTaskBarAndDesktop::RequestedState() {
+  return static_cast<TaskbarRequest>(InterlockedCompareExchange(&m_requested, 0, 0));
+}
+
+void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool bVisible) {
+  InterlockedExchange(&m_requested, bVisible ? kTaskbarRequestShown : kTaskbarRequestHidden);
+  ApplyTaskbarVisibility(bVisible);
+}
+
+// The host's latest request must win over the watcher and the appbar thread,
+// which apply a request they read earlier while the command worker may
+// record and apply a newer one. Those threads never record a request (only
+// the host's callers do), so they cannot put an older one back; and since
+// their apply may finish after the worker's and undo it on screen, they read
+// the request again once done and apply it anew if it changed meanwhile. The
+// last apply to finish is therefore always one of the latest request.
+void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAreasOnly) {
+  for (int round = 0; round < kMaxApplyRounds; ++round) {
+    const bool show = applied == kTaskbarRequestShown;
+    if (workAreasOnly) {
+      UpdateWorkAreas(show);
+    } else {
+      ApplyTaskbarVisibility(show);
+    }
+    const TaskbarRequest latest = RequestedState();
+    if (latest == applied)
+      return;
+    applied = latest;
+  }
+}
+
+void ShowHideTaskBarAndDesktop::ReapplyWorkAreas() {
+  const TaskbarRequest requested = RequestedState();
+  if (requested != kTaskbarRequestNone)
+    ApplyLatest(requested, true);
+}
+
+void ShowHideTaskBarAndDesktop::ToggleDesktop() {
+  HWND taskbar = FindWindowW(kPrimaryTaskbarClass, nullptr);
+  if (taskbar == nullptr) {
+    MLOG(kLogWarning, kTag, "Can't find Shell_TrayWnd window");
+    return;
+  }
+  HWND foreground = GetForegroundWindow();
+  if (foreground != nullptr && foreground != taskbar) {
+    const DWORD self = GetCurrentThreadId();
+    const DWORD other = GetWindowThreadProcessId(foreground, nullptr);
+    if (AttachThreadInput(self, other, TRUE)) {
+      BringWindowToTop(taskbar);
+      AttachThreadInput(self, other, FALSE);
+    }
+  }
+  PostMessageW(taskbar, WM_COMMAND, kToggleDesktopCommandId, 0);
+}
+
+DWORD WINAPI ShowHideTaskBarAndDesktop::HandlerThreadMain(void* self) {
+  const HRESULT com = CoInitialize(nullptr);
+  static_cast<ShowHideTaskBarAndDesktop*>(self)->Watch();
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return 0;
+}
+
+void ShowHideTaskBarAndDesktop::Watch() {
+  // The device handle is overlapped; a report is still waited for in place.
+  UniqueHandle completion(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  for (;;) {
+    ProbedState probed;
+    if (ProbeTaskbar(probed) && ProbeDesktop(probed.desktopShown)) {
+      const TaskbarRequest requested = RequestedState();
+      const PassActions actions = DecidePass(probed, requested, m_watch);
+      if (actions.enforce)
+        ApplyLatest(requested, false);
+      if (actions.desktopChanged) {
+        // The controller may be stopping: reach it only through its holder.
+        g_components.weave.With(
+            [&](WeaveStateController& weave) { weave.OnDesktopStateChanged(probed.desktopShown); });
+      }
+      if (actions.report)
+        SendStateReport(completion.get(), probed.desktopShown, probed.taskbarVisible);
+    }
+    if (WaitForSingleObject(m_terminationEvent.get(), kPassIntervalMs) != WAIT_TIMEOUT)
+      return;
+  }
+}
+
+void ShowHideTaskBarAndDesktop::SendStateReport(HANDLE completion, bool desktopShown,
+                                                bool taskbarVisible) {
+  std::vector<uint8_t> block =
+      EncodeTwoWordReport(kTaskbarStateReport, desktopShown ? 1 : 0, taskbarVisible ? 1 : 0);
+  if (!m_device || completion == nullptr)
+    return;
+  // Windows wants an OVERLAPPED for a handle opened for overlapped I/O; the
+  // report is waited for right here all the same. Its outcome is not looked
+  // at: a lost report is not repeated until a value changes.
+  OVERLAPPED overlapped = {};
+  overlapped.hEvent = completion;
+  ResetEvent(completion);
+  DWORD returned = 0;
+  if (!DeviceIoControl(m_device.get(), kToolsDeviceIoControl, block.data(),
+                       static_cast<DWORD>(block.size()), block.data(),
+                       static_cast<DWORD>(block.size()), &returned, &overlapped) &&
+      GetLastError() == ERROR_IO_PENDING) {
+    GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE);
+  }
+}
+
+HWND FindDesktopView() {
+  HWND view = nullptr;
+  EnumWindows(&FindViewInShellWindow, reinterpret_cast<LPARAM>(&view));
+  return view;
+}
+
+}  // namespace mantlet

@@ -1,0 +1,133 @@
+// Command 9: message boxes shown in the host's process, as real dialog windows.
+#include <gtest/gtest.h>
+
+#include "message_boxes.h"
+#include "tool_fixture.h"
+
+namespace testsupport {
+namespace {
+
+class MessageBoxes : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    ASSERT_EQ(StartTool(), 0);
+  }
+  static Bytes Box(const std::u16string& text, const std::u16string& caption, uint32_t type = 0) {
+    return Record(9, 0, MessageBoxPayload(type, text, caption));
+  }
+  std::optional<MessageBoxWindow> NextBox() { return WaitForMessageBox(host.Pid(), 20000); }
+  // Closes the box shown now and returns its caption ("" when none came).
+  std::wstring CloseNext() {
+    const auto box = NextBox();
+    if (!box)
+      return L"";
+    EXPECT_TRUE(CloseMessageBox(box->window));
+    return box->caption;
+  }
+};
+
+TEST_F(MessageBoxes, request_with_no_box_open_is_shown_at_once_as_the_host_asked) {
+  ASSERT_TRUE(SendRecord(Box(u"Backup done", u"Host", MB_YESNO | MB_ICONINFORMATION)));
+  const auto box = NextBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->caption, L"Host");
+  EXPECT_EQ(box->text, L"Backup done");
+  EXPECT_EQ(box->buttons, (std::vector<std::wstring>{L"&Yes", L"&No"}));
+  EXPECT_EQ(log.Count("Show message box text='Backup done' caption='Host' type=68"), 1u);
+  EXPECT_TRUE(CloseMessageBox(box->window));
+}
+
+TEST_F(MessageBoxes, requests_stored_while_a_box_is_open_follow_it_newest_first) {
+  ASSERT_TRUE(SendRecord(Box(u"first", u"1")));
+  const auto first = NextBox();
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(SendRecords({Box(u"second", u"2"), Box(u"third", u"3"), Box(u"fourth", u"4")}));
+  ASSERT_TRUE(log.WaitFor("Show message box", 5000, 4));
+  EXPECT_EQ(FindMessageBoxes(host.Pid()).size(), 1u);  // one at a time
+  EXPECT_TRUE(CloseMessageBox(first->window));
+  EXPECT_EQ(CloseNext(), L"4");
+  EXPECT_EQ(CloseNext(), L"3");
+  EXPECT_EQ(CloseNext(), L"2");
+}
+
+TEST_F(MessageBoxes, stop_closes_the_open_box_and_shows_none_of_the_stored) {
+  // Yes/No boxes have no cancel button: on Windows they ignore WM_CLOSE.
+  ASSERT_TRUE(SendRecord(Box(u"open", u"open", MB_YESNO)));
+  ASSERT_TRUE(NextBox());
+  ASSERT_TRUE(SendRecords({Box(u"stored", u"a", MB_YESNO), Box(u"stored", u"b", MB_YESNO)}));
+  ASSERT_TRUE(log.WaitFor("Show message box", 5000, 3));
+  EXPECT_EQ(StopTool(), 0);  // nobody presses a button
+  EXPECT_TRUE(FindMessageBoxes(host.Pid()).empty());
+  EXPECT_FALSE(WaitForMessageBox(host.Pid(), 1500));
+  EXPECT_EQ(log.Count("MessageBoxHandler has been destructed"), 1u);
+}
+
+// Strings not terminated inside the record end at its end; an odd last byte
+// is no unit of its own; after an empty text the caption starts at offset 14.
+TEST_F(MessageBoxes, text_and_caption_where_the_record_puts_them) {
+  const Bytes type = {0, 0, 0, 0};
+  auto units = [](const char* ascii) {
+    Bytes out;
+    for (; *ascii; ++ascii)
+      out.insert(out.end(), {static_cast<uint8_t>(*ascii), 0});
+    return out;
+  };
+  auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+      out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
+  struct Case {
+    Bytes payload;
+    std::wstring text, caption;
+  } cases[] = {
+      {join({type, {0, 0}, units("Caption at 14")}), L"", L"Caption at 14"},
+      {join({type, units("sixteen units!!!")}), L"sixteen units!!!", L""},
+      {join({type, units("T"), {0, 0}, units("unterminated cap")}), L"T", L"unterminated cap"},
+      {join({type, units("T"), {0, 0}, units("odd byte at end"), {'x'}}), L"T", L"odd byte at end"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(SendRecord(Record(9, 0, c.payload)));
+    const auto box = NextBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->text, c.text);
+    EXPECT_EQ(box->caption, c.caption);
+    CloseMessageBox(box->window);
+  }
+}
+
+TEST_F(MessageBoxes, characters_beyond_the_bmp_reach_the_box_and_the_log) {
+  ASSERT_TRUE(SendRecord(Box(u"smile \U0001F600 lone \xD800!", u"\U00010348")));
+  const auto box = NextBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text, L"smile \U0001F600 lone \xD800!");
+  EXPECT_EQ(box->caption, L"\U00010348");
+  // UTF-8 in the log; the lone surrogate becomes U+FFFD there.
+  EXPECT_EQ(
+      log.Count("text='smile \xF0\x9F\x98\x80 lone \xEF\xBF\xBD!' caption='\xF0\x90\x8D\x88'"), 1u);
+  CloseMessageBox(box->window);
+}
+
+// Wine's mailslot carries at most 64 KiB in one message: it fails writes of
+// 256 KiB and more, and cuts shorter ones at 64 KiB (a 1 MB record is covered
+// by the component test). Both show the module reads no byte past a record.
+TEST_F(MessageBoxes, large_records_show_what_arrived_and_nothing_past_it) {
+  ASSERT_TRUE(SendRecord(Box(std::u16string(32000, u'w'), u"Whole")));
+  auto box = NextBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text.size(), 32000u);
+  EXPECT_EQ(box->caption, L"Whole");
+  CloseMessageBox(box->window);
+
+  ASSERT_TRUE(SendRecord(Box(std::u16string(100000, u'c'), u"Cut away")));
+  box = NextBox();
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->text.size(), (65536u - 12u) / 2u);
+  EXPECT_EQ(box->caption, L"");
+  CloseMessageBox(box->window);
+}
+
+}  // namespace
+}  // namespace testsupport

@@ -1,0 +1,153 @@
+// Host option 3 switches the guest's notifications through the platform
+// stand-in (a COM local server) on Windows 6.2 and later.
+#include <gtest/gtest.h>
+
+#include "notifplat_control.h"
+#include "scoped_registry.h"
+#include "tool_fixture.h"
+
+namespace testsupport {
+namespace {
+
+namespace np = testenv::notifplat;
+const std::wstring kSettings = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+constexpr wchar_t kSaved[] = L"NotificationsState";
+
+class Notifications : public ToolTest {
+ protected:
+  void SetUp() override {
+    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
+    ToolTest::SetUp();
+  }
+  void TearDown() override {
+    ToolTest::TearDown();
+    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
+  }
+  int Option(uint32_t value) {
+    host.Call("option 3 " + std::to_string(value));
+    return host.CallForInt("vconfig");
+  }
+  static DWORD Platform(const wchar_t* name, DWORD absent = 0) {
+    DWORD value = absent;
+    GetDword(HKEY_CURRENT_USER, np::kControlKey, name, &value);
+    return value;
+  }
+  static void SetPlatform(const wchar_t* name, DWORD value) {
+    SetDword(HKEY_CURRENT_USER, np::kControlKey, name, value);
+  }
+  static DWORD Saved(DWORD absent = 0xDEAD) {
+    DWORD value = absent;
+    GetDword(HKEY_CURRENT_USER, kSettings, kSaved, &value);
+    return value;
+  }
+
+  ScopedKeyReset platform_{HKEY_CURRENT_USER, np::kControlKey};
+};
+
+class NotificationsWindows8 : public Notifications {
+ protected:
+  ScopedWineVersion win8_{L"mantlet_host.exe", L"win8"};
+};
+
+TEST_F(NotificationsWindows8, suppress_keeps_the_users_choice_and_restore_gives_it_back) {
+  for (DWORD choice : {1u, 0u}) {
+    SetPlatform(np::kNotificationsSetting, choice);
+    EXPECT_EQ(Option(1), 0);
+    EXPECT_EQ(Saved(), choice);
+    EXPECT_EQ(Platform(np::kNotificationsSetting), 0u);
+    EXPECT_EQ(Option(2), 0);
+    EXPECT_EQ(Platform(np::kNotificationsSetting), choice);
+    EXPECT_EQ(Saved(), 0xDEADu) << "the saved choice is forgotten";
+  }
+  EXPECT_EQ(log.Count("W8NOTIF"), 0u);
+}
+
+TEST_F(NotificationsWindows8, option_read_at_start_and_the_same_value_again_calls_once) {
+  host.Call("option 3 1");
+  EXPECT_EQ(StartTool(), 0);
+  EXPECT_EQ(Option(1), 0);
+  EXPECT_EQ(Platform(np::kGetCount), 1u);
+  EXPECT_EQ(Platform(np::kSetCount), 1u);
+  EXPECT_EQ(Saved(), 1u);
+}
+
+TEST_F(NotificationsWindows8, suppress_with_a_choice_already_saved_keeps_it) {
+  SetDword(HKEY_CURRENT_USER, kSettings, kSaved, 0);
+  EXPECT_EQ(Option(1), 0);
+  EXPECT_EQ(Platform(np::kGetCount), 0u);
+  EXPECT_EQ(Platform(np::kNotificationsSetting), 0u);
+  EXPECT_EQ(Saved(), 0u);
+}
+
+TEST_F(NotificationsWindows8, restore_with_nothing_saved_does_nothing) {
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Platform(np::kCreateCount), 0u);
+  EXPECT_EQ(log.Count("W8NOTIF"), 0u);
+}
+
+// Each failure is logged once and leaves the user's setting and the saved
+// state as they were, whoever saved it.
+TEST_F(NotificationsWindows8, platform_failures_change_nothing) {
+  const struct {
+    const wchar_t* failure;
+    DWORD hr;
+    const char* line;
+    bool savedBefore;
+  } cases[] = {
+      {np::kFailCreate, 0x80070005, "0x80070005: failed to create platform", false},
+      {np::kFailEndpoint, 0x8000FFFF, "0x8000ffff: failed to create settings endpoint", false},
+      {np::kFailGet, 0x80004005, "0x80004005: failed to get notifications status", false},
+      {np::kFailSet, 0x80040154, "0x80040154: failed to change setting", false},
+      {np::kFailSet, 0x80040154, "0x80040154: failed to change setting", true},
+  };
+  for (const auto& c : cases) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, np::kControlKey);
+    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
+    if (c.savedBefore)
+      SetDword(HKEY_CURRENT_USER, kSettings, kSaved, 1);
+    SetPlatform(c.failure, c.hr);
+    EXPECT_EQ(Option(0), 0);  // so that the suppress below is a change
+    log.Mark();
+    EXPECT_EQ(Option(1), 0);
+    const auto lines = log.Matching(c.line);
+    ASSERT_EQ(lines.size(), 1u) << c.line << "\n" << log.Text();
+    EXPECT_NE(lines[0].find(" F W8NOTIF "), std::string::npos);
+    EXPECT_EQ(Platform(np::kNotificationsSetting, 0xBEEF), 0xBEEFu);
+    EXPECT_EQ(Saved(), c.savedBefore ? 1u : 0xDEADu);
+  }
+}
+
+// The saved state is read as four bytes: shorter values zero-extended,
+// longer ones unreadable.
+TEST_F(NotificationsWindows8, saved_state_of_another_type_or_size) {
+  const struct {
+    DWORD type;
+    std::vector<uint8_t> data;
+    DWORD restored;  // 0xBEEF: nothing restored
+  } cases[] = {
+      {REG_SZ, {'1', 0, 0, 0}, 1},
+      {REG_BINARY, {0}, 0},
+      {REG_BINARY, {}, 0},
+      {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, 0xBEEF},
+  };
+  for (const auto& c : cases) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, np::kControlKey);
+    RegSetKeyValueW(HKEY_CURRENT_USER, kSettings.c_str(), kSaved, c.type, c.data.data(),
+                    static_cast<DWORD>(c.data.size()));
+    EXPECT_EQ(Option(2), 0);
+    EXPECT_EQ(Platform(np::kNotificationsSetting, 0xBEEF), c.restored);
+    EXPECT_EQ(ValueExists(HKEY_CURRENT_USER, kSettings, kSaved), c.restored == 0xBEEF);
+    EXPECT_EQ(Option(0), 0);
+  }
+  EXPECT_EQ(log.Count("RegQueryValueExW failed, error = 234"), 1u);
+}
+
+TEST_F(Notifications, below_windows_8_neither_the_host_nor_the_platform_is_asked) {
+  EXPECT_EQ(Option(1), 0);
+  EXPECT_EQ(StartTool(), 0);
+  EXPECT_EQ(host.Call("optioncalls"), "optioncalls=0");
+  EXPECT_EQ(Platform(np::kCreateCount), 0u);
+}
+
+}  // namespace
+}  // namespace testsupport

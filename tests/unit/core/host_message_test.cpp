@@ -1,0 +1,71 @@
+#include "core/host_message.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace mantlet {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put(Bytes& out, std::initializer_list<uint32_t> words, const std::string& text = "") {
+  for (uint32_t v : words) {
+    for (int i = 0; i < 4; ++i)
+      out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+TEST(HostMessageLayout, announcements_byte_for_byte) {
+  const std::string id = "corvane.MantletUser.guest.win", text = "Guest desktop utilities";
+  const uint32_t idLength = static_cast<uint32_t>(id.size());
+  const uint32_t textLength = static_cast<uint32_t>(text.size());
+  ToolIdentity tool{id.c_str(), text.c_str(), {1, 4, 2, 318}};
+
+  Bytes registration;
+  Put(registration, {14, 0, 1, 0, 20 + 12 + textLength + 52 + 12 + idLength, 4096, 0});
+  Put(registration, {8, 8193, 0, 1, 3, textLength, 8394, 1}, text);
+  Put(registration, {40, 8395, 2, 1, 4, 2, 318, 1, 0, 0, 0, 0, 0, idLength, 8593, 3}, id);
+  Bytes unregistration;  // no description, no version record
+  Put(unregistration, {14, 0, 1, 0, 20 + 16 + 12 + idLength, 4096, 0});
+  Put(unregistration, {8, 8193, 0, 1, 3, 4, 8399, 1, 2, idLength, 8593, 2}, id);
+
+  for (bool registering : {true, false}) {
+    HostMessageBuilder message(kToolAnnouncementType);
+    ASSERT_TRUE(BuildToolAnnouncement(message, tool, registering));
+    EXPECT_EQ(Bytes(message.data(), message.data() + message.size()),
+              registering ? registration : unregistration);
+  }
+  tool.identifier = nullptr;
+  HostMessageBuilder anonymous(kToolAnnouncementType);
+  EXPECT_FALSE(BuildToolAnnouncement(anonymous, tool, true));
+}
+
+TEST(HostMessageLayout, buffer_starts_at_32_bytes_and_doubles_until_the_field_fits) {
+  struct Case {
+    std::vector<uint32_t> fieldSizes;
+    size_t capacity;
+  };
+  const Case cases[] = {
+      {{}, 32},    {{0}, 64},    {{24}, 64},  // 28 + 12 + 24 = 64 exactly
+      {{25}, 128}, {{100}, 256}, {{8, 8, 8}, 128}, {{4000, 44}, 4096}, {{4000, 45}, 8192},
+  };
+  for (const Case& c : cases) {
+    HostMessageBuilder message(7);
+    size_t size = 28;
+    for (uint32_t length : c.fieldSizes) {
+      const std::string data(length, static_cast<char>(length));
+      ASSERT_TRUE(message.AddField(1, data.data(), length));
+      EXPECT_EQ(std::string(message.data() + size + 12, message.data() + size + 12 + length), data);
+      size += 12 + length;
+    }
+    EXPECT_EQ(message.capacity(), c.capacity) << c.fieldSizes.size() << " field(s)";
+    EXPECT_EQ(message.size(), size);
+    EXPECT_EQ(message.data()[16] | (message.data()[17] << 8), static_cast<int>(size - 28));
+  }
+}
+
+}  // namespace
+}  // namespace mantlet
