@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <sstream>
 
 #include "test_paths.h"
@@ -147,21 +146,17 @@ std::string Describe(const DesktopSettings& s) {
 }
 
 std::wstring SavedValueNames() {
-  std::set<std::wstring> sorted;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return {};
-  wchar_t name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = 256;
-    if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
-    sorted.insert(name);
-  }
-  RegCloseKey(key);
+  // Other components keep values of their own under the same key.
+  static const wchar_t* const kWeaveValues[] = {
+      L"AutoColorization", L"BorderWidth",         L"BorderWidthSummary", L"DesktopColor",
+      L"DesktopWallpaper", L"ScreenSaverInterval", L"TaskbarAnimations"};
   std::wstring names;
-  for (const std::wstring& name : sorted)
-    names += (names.empty() ? L"" : L",") + name;
+  for (const wchar_t* name : kWeaveValues) {
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_ANY, nullptr, nullptr,
+                     nullptr) == ERROR_SUCCESS) {
+      names += (names.empty() ? L"" : L",") + std::wstring(name);
+    }
+  }
   return names;
 }
 

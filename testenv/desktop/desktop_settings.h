@@ -63,7 +63,8 @@ inline void PrintTo(const DesktopSettings& settings, std::ostream* out) {
   *out << Describe(settings);
 }
 
-// Names of the values under the settings key, sorted, comma-separated.
+// Names of the values Weave mode keeps under the settings key, in name order,
+// comma-separated.
 std::wstring SavedValueNames();
 std::optional<DWORD> Saved(const wchar_t* name);  // a REG_DWORD under the settings key
 bool SavedString(const wchar_t* name, std::wstring* value);

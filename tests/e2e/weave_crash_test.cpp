@@ -17,6 +17,7 @@ namespace {
 class WeaveCrash : public WeaveTest {
  protected:
   std::wstring WineVersion() override { return L"win8"; }  // automatic colorization too
+  bool WithShell() override { return true; }               // and the icon view
 
   // A new host with the tool started; its tripwire ends it before the n-th
   // call from now (0: never), counting the start's own calls if `inStart`.
@@ -62,6 +63,9 @@ class WeaveCrash : public WeaveTest {
     ++moments_;
     const DesktopSettings now = ReadDesktopSettings();
     EXPECT_EQ(now, user_) << "after a crash " << moment;
+    // The hidden view's handle lived in the dead process; the start found
+    // the view again and showed it.
+    EXPECT_TRUE(IconsVisible()) << "after a crash " << moment;
     if (now != user_)
       WriteDesktopSettings(user_);
     const std::wstring left = SavedValueNames();

@@ -9,9 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "core/device_request.h"
 #include "desktop_settings.h"
 #include "scoped_registry.h"
 #include "settings_listener.h"
+#include "shell_control.h"
 #include "tool_fixture.h"
 
 namespace testsupport {
@@ -20,6 +22,9 @@ class WeaveTest : public ToolTest {
  protected:
   virtual std::wstring WineVersion() { return {}; }  // Wine's name; empty: 6.1
   virtual DesktopSettings User() { return TypicalUser(); }
+  // The shell stand-in's desktop and icon view, and the taskbar watcher
+  // reporting what it sees; without it there is no icon view to hide.
+  virtual bool WithShell() { return false; }
 
   void SetUp() override {
     original_ = ReadDesktopSettings();
@@ -28,15 +33,43 @@ class WeaveTest : public ToolTest {
     user_ = User();
     WriteDesktopSettings(user_);
     ASSERT_EQ(ReadDesktopSettings(), user_) << "the session did not take the user's settings";
+    if (WithShell()) {
+      ASSERT_TRUE(shell_.Launch());
+    }
     ToolTest::SetUp();
     ASSERT_EQ(host.Call("tripwire arm 0").rfind("tripwire=armed", 0), 0u);
     ASSERT_EQ(StartTool(), 0);
+    if (WithShell()) {
+      ASSERT_TRUE(NextDesktopReport()) << "the watcher did not report";
+    }
     NewCalls();
   }
 
   void TearDown() override {
     ToolTest::TearDown();
+    shell_.Close();
     WriteDesktopSettings(original_);
+  }
+
+  // The watcher's next report; its first word is whether the desktop is shown.
+  std::optional<DevRecord> NextDesktopReport() {
+    const auto report = device.WaitForRecord(mantlet::kTaskbarStateReport, reportSeq_, 10000);
+    if (report)
+      reportSeq_ = report->seq;
+    return report;
+  }
+
+  // The shell's icon view, under "Progman" or, while the desktop is shown,
+  // under a "WorkerW".
+  static bool IconsVisible() {
+    HWND view = nullptr;
+    for (const wchar_t* parent : {L"Progman", L"WorkerW"}) {
+      for (HWND top = FindWindowW(parent, nullptr); top != nullptr && view == nullptr;
+           top = FindWindowExW(nullptr, top, parent, nullptr)) {
+        view = FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr);
+      }
+    }
+    return view != nullptr && IsWindowVisible(view);
   }
 
   // Sends the record and waits until the worker has run it (the unsupported
@@ -72,6 +105,12 @@ class WeaveTest : public ToolTest {
     return fresh;
   }
   void ForgetCalls() { seen_ = 0; }
+  // Command 8 with argument 0 also shows the taskbar again (ShowWindow, W),
+  // after the controller and beside its border thread.
+  static std::string WithoutShowWindow(std::string calls) {
+    std::erase(calls, 'W');
+    return calls;
+  }
 
   DesktopSettings user_;
   SettingsListener listener_;
@@ -82,6 +121,8 @@ class WeaveTest : public ToolTest {
   DesktopSettings original_;
   std::optional<ScopedWineVersion> version_;
   size_t seen_ = 0;
+  uint32_t reportSeq_ = 0;
+  ShellStandIn shell_;
 };
 
 }  // namespace testsupport
