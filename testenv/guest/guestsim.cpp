@@ -161,7 +161,11 @@ class Guest {
     } else if (verb == "registry" || verb == "expect-registry") {
       Registry(step, verb, rest);
     } else if (verb == "relaunch") {
-      End();
+      // A new host only: the shell's windows stay, as in a session.
+      if (host_.Running()) {
+        host_.Call("stop");
+        host_.Close();
+      }
       step.outcome = host_.Launch();
       if (step.outcome != "load=ok")
         Fail(step, step.outcome);
