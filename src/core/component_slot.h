@@ -30,9 +30,16 @@ class ComponentSlot {
     delete old;
   }
 
-  // Empties the holder once no With() call is inside the object.
+  // Empties the holder once no With() call is inside the object. While it
+  // waits it answers messages sent to this thread's windows: the call it
+  // waits for may itself be waiting on such a message (a settings broadcast
+  // sent to every window, the host's among them).
   std::unique_ptr<T> Take() {
-    AcquireSRWLockExclusive(&lock_);
+    while (!TryAcquireSRWLockExclusive(&lock_)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
+      MSG msg;
+      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     T* old = object_;
     object_ = nullptr;
     ReleaseSRWLockExclusive(&lock_);

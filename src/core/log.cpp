@@ -38,6 +38,7 @@ SRWLOCK g_pathLock = SRWLOCK_INIT;
 char g_directory[kPathRoom] = {};
 char g_path[kPathRoom] = {};
 HANDLE volatile g_file = INVALID_HANDLE_VALUE;
+SRWLOCK g_appendLock = SRWLOCK_INIT;
 volatile LONG64 g_lastCheck = 0;
 
 LONG64 NowSeconds() {
@@ -201,7 +202,13 @@ void LogFileWriter(const char* line, size_t length) {
     atEnd.Offset = 0xFFFFFFFF;
     atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
+    // Windows appends a write at end-of-file in one step; Wine finds the end
+    // and writes there in two, so two of our threads could land on the same
+    // offset and one line would overwrite the other. One lock per process
+    // keeps our own lines whole; it is held for the write alone.
+    AcquireSRWLockExclusive(&g_appendLock);
     WriteFile(file, line, static_cast<DWORD>(length), &written, &atEnd);
+    ReleaseSRWLockExclusive(&g_appendLock);
   }
   if (g_echo)
     _write(2, line, static_cast<unsigned>(length));

@@ -1,12 +1,20 @@
 // Host shared folders and host volumes mapped to drive letters.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sharemapping/share_reconciler.h"
+
 namespace mantlet {
 
+// Commands 3 and 6 come in on the worker thread, notification 10 on the
+// host's thread; both hold lock_ for the whole operation. Construction and
+// destruction run while no other thread can reach the object.
 class GuestShareMapping {
  public:
   GuestShareMapping();
@@ -17,6 +25,17 @@ class GuestShareMapping {
   void ChangeShareMapping(bool bEnabled);
   void ToggleMountedVolumes(const std::vector<std::u16string>& names);
   void NotifyTool(uint32_t code);
+
+ private:
+  void ApplyShareSet(ShareSet which, const std::vector<ShareRecord>& wanted);
+
+  const bool m_isXpOrLater;
+  const std::u16string m_providerName;
+  CRITICAL_SECTION m_lock;
+  ShareReconciler m_sets;  // guarded by m_lock
+  // Set by the host's thread at the end of the session; read by the
+  // destructor after every other thread is done.
+  volatile bool m_keepMappingsAtExit = false;
 };
 
 }  // namespace mantlet

@@ -28,10 +28,17 @@
 //   shell <line>                                any shell stand-in command
 //   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
 //   expect-answer <line> => <text> [within <ms>] the host stand-in's answer contains the text
+//   netshares <entry> ; <entry> ...             the shared-folders provider's tree ("Media/Photos")
+//   netvolumes <name> ; <name> ...              further names the provider connects
+//   hostshares <flags>:<kind>:<name> ; ...      the device's answer to the share-list request
+//   platform <code>                             the device's answer to the platform-code request
+//   drives                                      the provider's drive letters and their labels
+//   links                                       the Links folder's shortcuts and their targets
 // expect-report also takes "within <ms>" (default 5000); it looks only at requests newer than
 // the last one it matched of the same code.
 // Keys and names with spaces go in double quotes.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cctype>
 #include <cstdio>
@@ -50,7 +57,9 @@
 #include "host_process.h"
 #include "hostcall_record.h"
 #include "log_tail.h"
+#include "links_folder.h"
 #include "message_boxes.h"
+#include "netprov_control.h"
 #include "shell_control.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
@@ -161,11 +170,7 @@ class Guest {
     } else if (verb == "registry" || verb == "expect-registry") {
       Registry(step, verb, rest);
     } else if (verb == "relaunch") {
-      // A new host only: the shell's windows stay, as in a session.
-      if (host_.Running()) {
-        host_.Call("stop");
-        host_.Close();
-      }
+      EndHost();
       step.outcome = host_.Launch();
       if (step.outcome != "load=ok")
         Fail(step, step.outcome);
@@ -173,6 +178,16 @@ class Guest {
       ExpectBox(step, rest == "close");
     } else if (verb == "expect-report") {
       ExpectReport(step, rest);
+    } else if (verb == "netshares" || verb == "netvolumes") {
+      const std::vector<std::wstring> entries = Wide(Split(rest));
+      verb == "netshares" ? folders_.SetTree(entries) : folders_.SetVolumes(entries);
+      step.outcome = std::to_string(entries.size()) + " name(s) served";
+    } else if (verb == "hostshares" || verb == "platform") {
+      ScriptDevice(step, verb, rest);
+    } else if (verb == "drives") {
+      step.outcome = ListDrives();
+    } else if (verb == "links") {
+      step.outcome = ListLinks();
     } else if (verb == "shell") {
       step.outcome = shell_.Call(rest);
     } else if (verb == "expect-shell" || verb == "expect-answer") {
@@ -182,11 +197,15 @@ class Guest {
     }
   }
 
-  void End() {
+  void EndHost() {
     if (host_.Running()) {
       host_.Call("stop");
       host_.Close();
     }
+  }
+
+  void End() {
+    EndHost();
     shellLog_ = shell_.AppBarEvents();
     shell_.Close();
   }
@@ -549,6 +568,80 @@ class Guest {
     }
   }
 
+  static std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::istringstream in(Replace(text, ";", "\n"));
+    for (std::string part; std::getline(in, part);) {
+      if (!Trim(part).empty())
+        parts.push_back(Trim(part));
+    }
+    return parts;
+  }
+
+  static std::vector<std::wstring> Wide(const std::vector<std::string>& texts) {
+    std::vector<std::wstring> out;
+    for (const std::string& t : texts) {
+      const std::u16string u = mantlet::Utf8ToUtf16(t);
+      out.emplace_back(u.begin(), u.end());
+    }
+    return out;
+  }
+
+  void ScriptDevice(Step& step, const std::string& verb, const std::string& rest) {
+    testenv::DevResponse answer;
+    uint32_t code = mantlet::kHostPlatformCodeRequest;
+    if (verb == "platform") {
+      const uint32_t platform = strtoul(rest.c_str(), nullptr, 0);
+      answer.patchOffset = 36;
+      for (int i = 0; i < 4; ++i)
+        answer.patch.push_back(static_cast<uint8_t>(platform >> (8 * i)));
+    } else {
+      code = mantlet::kHostShareListRequest;
+      answer.hasDescriptorData = true;
+      answer.tooSmallStatus = mantlet::kDeviceStatusBufferTooSmall;
+      std::vector<testenv::HostShareEntry> shares;
+      for (const std::string& share : Split(rest)) {
+        const size_t a = share.find(':'), b = share.find(':', a + 1);
+        if (a == std::string::npos || b == std::string::npos)
+          return Fail(step, "expected <flags>:<kind>:<name>");
+        shares.push_back({static_cast<uint32_t>(strtoul(share.c_str(), nullptr, 0)),
+                          static_cast<uint16_t>(strtoul(share.c_str() + a + 1, nullptr, 0)),
+                          share.substr(b + 1)});
+      }
+      answer.descriptorData = testenv::EncodeHostShares(shares);
+    }
+    if (!device_.SetResponse(code, answer, false))
+      return Fail(step, "the device stand-in refused the answer");
+    step.outcome = "answer set for " + Hex(code);
+  }
+
+  static std::string ListDrives() {
+    std::string out;
+    for (const auto& [letter, share] : testenv::SharedFoldersScript::Drives()) {
+      std::wstring label = share;
+      for (wchar_t& c : label)
+        c = c == L'\\' ? L'#' : c;
+      wchar_t text[512] = {};
+      DWORD size = sizeof(text) - sizeof(wchar_t);
+      const std::wstring key =
+          L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\" + label;
+      RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"_LabelFromReg", RRF_RT_REG_SZ, nullptr, text,
+                   &size);
+      out += (out.empty() ? "" : ", ") + Narrow(std::wstring(1, letter)) + ": " + Narrow(share) +
+             " \"" + Narrow(text) + "\"";
+    }
+    return out.empty() ? "no drives" : out;
+  }
+
+  static std::string ListLinks() {
+    std::string out;
+    for (const auto& [name, link] : testenv::ReadLinksFolder()) {
+      out += (out.empty() ? "" : ", ") + Narrow(name) + " -> " + Narrow(link.target) +
+             (link.iconIndex != 0 ? " (icon " + std::to_string(link.iconIndex) + ")" : "");
+    }
+    return out.empty() ? "no shortcuts" : out;
+  }
+
   void ExpectReport(Step& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string code, first, second, word;
@@ -578,6 +671,7 @@ class Guest {
   }
 
   std::map<uint32_t, uint32_t> reportSeq_;  // per request code
+  testenv::SharedFoldersScript folders_;
   testenv::ShellStandIn shell_;
   std::vector<testenv::ShellAppBarEvent> shellLog_;
   std::wstring outDir_;
@@ -615,6 +709,7 @@ int wmain(int argc, wchar_t** argv) {
     outDir = argv[2];
     outDir = outDir.substr(0, outDir.find_last_of(L"\\/") + 1);
   }
+  CoInitialize(nullptr);
   Guest guest(outDir);
   if (!guest.Begin())
     return 3;

@@ -103,6 +103,21 @@ TEST(LogFile, replaced_file_is_followed_to_the_new_one) {
   DeleteFileW(aside.c_str());
 }
 
+TEST(LogFile, threads_logging_at_once_lose_no_line_in_the_file) {
+  LogTail tail;
+  constexpr int kThreads = 4, kLines = 1000;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i)
+        LogWrite("APPEND", kModuleName, kLogInfo, "line %d.%d", t, i);
+    });
+  }
+  for (auto& w : writers)
+    w.join();
+  EXPECT_EQ(tail.Count("line "), static_cast<size_t>(kThreads * kLines));
+}
+
 // Lines logged while hooks are swapped underneath: every line reaches at
 // least one hook, and SetLogHook never returns while the old hook is in use.
 std::mutex g_seenLock;

@@ -66,7 +66,8 @@ TEST_F(Lifecycle, stopped_tool_ignores_other_notifications) {
 
 TEST_F(Lifecycle, module_loads_once_per_session) {
   HostProcess second;
-  EXPECT_EQ(second.Launch().rfind("load=fail", 0), 0u);
+  const std::string refused = second.Launch();
+  EXPECT_EQ(refused.rfind("load=fail", 0), 0u) << refused;
   second.Close();
   // The first copy is unaffected; once it is unloaded the module loads again.
   EXPECT_EQ(StartTool(), 0);

@@ -1,0 +1,272 @@
+#include "sharemapping/share_shortcuts.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
+
+#include <algorithm>
+#include <new>
+#include <optional>
+
+#include "core/bytes.h"
+#include "core/device_request.h"
+#include "core/handles.h"
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "sharemapping/shortcut_folder.h"
+
+namespace mantlet {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+constexpr char kTag[] = "SHAREMAPPING";
+constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
+constexpr uint32_t kShareListSelector = 62;
+constexpr size_t kShareListFirstBytes = 256;
+constexpr size_t kPlatformCodePayloadBytes = 248;
+constexpr size_t kPlatformCodeWord = 5;
+
+// {3D8A52C1-7E04-4B9F-A6C2-91F0E5B7D348}, 2: marks the shortcuts this module wrote.
+constexpr PROPERTYKEY kShortcutTagKey = {
+    {0x3D8A52C1, 0x7E04, 0x4B9F, {0xA6, 0xC2, 0x91, 0xF0, 0xE5, 0xB7, 0xD3, 0x48}}, 2};
+
+UniqueFile OpenToolsDevice() {
+  return UniqueFile(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+}
+
+// Sends the block and reads back what the device made of it.
+std::optional<DeviceRequest> Exchange(HANDLE device, std::vector<uint8_t>& block) {
+  DWORD returned = 0;
+  if (!DeviceIoControl(device, kToolsDeviceIoControl, block.data(),
+                       static_cast<DWORD>(block.size()), block.data(),
+                       static_cast<DWORD>(block.size()), &returned, nullptr)) {
+    return std::nullopt;
+  }
+  return DecodeDeviceRequest(block);
+}
+
+// The host's share list, written by the device into a buffer of ours that
+// doubles while the device finds it too small.
+bool GetHostShares(std::vector<uint8_t>& answer) {
+  UniqueFile device = OpenToolsDevice();
+  if (!device)
+    return false;
+  std::vector<uint8_t> buffer;
+  size_t size = kShareListFirstBytes;
+  for (;;) {
+    try {
+      buffer.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    DeviceRequest request;
+    request.code = kHostShareListRequest;
+    request.payload.resize(4);
+    StoreU32(request.payload.data(), kShareListSelector);
+    request.buffers.push_back(DeviceBuffer{reinterpret_cast<uintptr_t>(buffer.data()),
+                                           static_cast<uint32_t>(size), kDeviceBufferWritable});
+    std::vector<uint8_t> block = EncodeDeviceRequest(request);
+    const std::optional<DeviceRequest> reply = Exchange(device.get(), block);
+    if (!reply)
+      return false;
+    if (reply->status == kDeviceStatusSuccess && !reply->buffers.empty()) {
+      // The device says how much it wrote; it never gets more than the buffer.
+      buffer.resize(std::min<size_t>(reply->buffers[0].byteCount, size));
+      answer = std::move(buffer);
+      return true;
+    }
+    // A descriptor counts its buffer in 32 bits: no larger buffer can be described.
+    if (reply->status != kDeviceStatusBufferTooSmall || size > UINT32_MAX / 2)
+      return false;
+    size *= 2;
+  }
+}
+
+std::optional<uint32_t> AskHostPlatformCode() {
+  UniqueFile device = OpenToolsDevice();
+  if (!device)
+    return std::nullopt;
+  DeviceRequest request;
+  request.code = kHostPlatformCodeRequest;
+  request.payload.assign(kPlatformCodePayloadBytes, 0);
+  StoreU32(request.payload.data(), 1);
+  StoreU32(request.payload.data() + 2 * 4, 1);
+  StoreU32(request.payload.data() + kPlatformCodeWord * 4, 17);
+  for (;;) {
+    std::vector<uint8_t> block = EncodeDeviceRequest(request);
+    const std::optional<DeviceRequest> reply = Exchange(device.get(), block);
+    if (!reply || reply->payload.size() < kPlatformCodePayloadBytes)
+      return std::nullopt;
+    if (reply->status == kDeviceStatusRetry)
+      continue;
+    if (reply->status != kDeviceStatusSuccess)
+      return std::nullopt;
+    return LoadU32(reply->payload.data() + kPlatformCodeWord * 4);
+  }
+}
+
+// The per-process values below are computed on the worker thread, once.
+std::optional<uint32_t> HostPlatformCode() {
+  static bool asked = false;
+  static std::optional<uint32_t> code;
+  if (!asked) {
+    asked = true;
+    code = AskHostPlatformCode();
+  }
+  return code;
+}
+
+const std::u16string& ModulePath() {
+  static const std::u16string path = [] {
+    wchar_t buffer[kShortcutPathUnits] = {};
+    GetModuleFileNameW(g_tool.instance, buffer, kShortcutPathUnits);
+    buffer[kShortcutPathUnits - 1] = 0;
+    return std::u16string(AsU16(buffer));
+  }();
+  return path;
+}
+
+using KnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+
+// Systems older than 6.0 have no known folders: the refresh then does nothing.
+KnownFolderPathFn KnownFolderPathFunction() {
+  static bool looked = false;
+  static KnownFolderPathFn function = nullptr;
+  if (!looked) {
+    looked = true;
+    if (HMODULE shell = GetModuleHandleW(L"shell32.dll"))
+      function = LookUpProc<KnownFolderPathFn>(shell, "SHGetKnownFolderPath");
+  }
+  return function;
+}
+
+bool FileExists(const std::u16string& path) {
+  return GetFileAttributesW(AsWide(path.c_str())) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+ShortcutReading ReadShareShortcut(const std::u16string& path) {
+  ShortcutReading reading;
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> file;
+  ComPtr<IPropertyStore> store;
+  if (FAILED(
+          CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link))) ||
+      FAILED(link.As(&file)) || FAILED(file->Load(AsWide(path.c_str()), STGM_READ)) ||
+      FAILED(link.As(&store))) {
+    return reading;
+  }
+  PROPVARIANT value;
+  PropVariantInit(&value);
+  if (FAILED(store->GetValue(kShortcutTagKey, &value)))
+    return reading;
+  const bool present = value.vt != VT_EMPTY;
+  reading.tag = value.vt == VT_UI4 ? value.ulVal : 0;
+  PropVariantClear(&value);
+  if (!present)
+    return reading;  // not one of ours
+
+  wchar_t target[kShortcutPathUnits] = {};
+  const HRESULT hr = link->GetPath(target, kShortcutPathUnits, nullptr, SLGP_UNCPRIORITY);
+  if (FAILED(hr))
+    return reading;
+  reading.outcome =
+      hr == S_OK ? ShortcutReading::Outcome::kPath : ShortcutReading::Outcome::kNoPath;
+  target[kShortcutPathUnits - 1] = 0;
+  reading.target = AsU16(target);
+  return reading;
+}
+
+ShortcutFolderScan ScanShortcutFolder(const std::u16string& folder,
+                                      const std::vector<HostShare>& shares) {
+  ShortcutFolderScan scan;
+  const std::u16string pattern = folder + u"\\*.lnk";
+  if (pattern.size() >= kShortcutPathUnits)
+    return scan;  // a cut pattern would search another folder
+  WIN32_FIND_DATAW found = {};
+  UniqueFind search(FindFirstFileW(AsWide(pattern.c_str()), &found));
+  if (!search)
+    return scan;
+  do {
+    const std::u16string path = folder + u"\\" + AsU16(found.cFileName);
+    if (path.size() >= kShortcutPathUnits)
+      continue;
+    ShortcutVerdict verdict = ClassifyShortcut(ReadShareShortcut(path), shares);
+    if (verdict.kind == ShortcutVerdict::Kind::kPresent)
+      scan.present.push_back(std::move(verdict.shareName));
+    else if (verdict.kind == ShortcutVerdict::Kind::kStale)
+      scan.stale.push_back(path);
+  } while (FindNextFileW(search.get(), &found));
+  return scan;
+}
+
+HRESULT CreateShareShortcut(const std::u16string& folder, const HostShare& share) {
+  const std::optional<std::u16string> path =
+      ChooseShortcutFileName(folder, share.name, ShortcutSuffix(HostPlatformCode()), &FileExists);
+  if (!path)
+    return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
+
+  ComPtr<IShellLinkW> link;
+  HRESULT hr =
+      CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&link));
+  if (FAILED(hr))
+    return hr;
+  const std::u16string target = ShortcutTarget(share.name);
+  if (FAILED(hr = link->SetPath(AsWide(target.c_str()))))
+    return hr;
+  if (share.kind >= 1 && share.kind <= 4)
+    link->SetIconLocation(AsWide(ModulePath().c_str()), -(127 + static_cast<int>(share.kind)));
+
+  ComPtr<IPropertyStore> store;
+  if (FAILED(hr = link.As(&store)))
+    return hr;
+  PROPVARIANT tag;
+  PropVariantInit(&tag);
+  tag.vt = VT_UI4;
+  tag.ulVal = kShortcutTagValue;
+  if (FAILED(hr = store->SetValue(kShortcutTagKey, tag)) || FAILED(hr = store->Commit()))
+    return hr;
+
+  ComPtr<IPersistFile> file;
+  if (FAILED(hr = link.As(&file)))
+    return hr;
+  return file->Save(AsWide(path->c_str()), TRUE);
+}
+
+void UpdateShortcutFolder(const std::u16string& folder, const std::vector<HostShare>& shares) {
+  const ShortcutFolderScan scan = ScanShortcutFolder(folder, shares);
+  for (const std::u16string& path : scan.stale)
+    DeleteFileW(AsWide(path.c_str()));
+  for (const HostShare& share : shares) {
+    if (IsPresent(scan.present, share.name))
+      continue;
+    if (FAILED(CreateShareShortcut(folder, share))) {
+      LogWrite(kTag, kModuleName, kLogError, "failed to create shortcut for %ws in %ws",
+               AsWide(share.name.c_str()), AsWide(folder.c_str()));
+    }
+  }
+}
+
+void RefreshShareShortcuts() {
+  std::vector<HostShare> shares;
+  std::vector<uint8_t> answer;
+  if (GetHostShares(answer))
+    shares = ParseHostShares(answer, kShareWantsShortcut);
+  else
+    LogWrite(kTag, kModuleName, kLogError, "failed to get shares");
+
+  const KnownFolderPathFn knownFolderPath = KnownFolderPathFunction();
+  PWSTR folder = nullptr;
+  if (knownFolderPath == nullptr)
+    return;
+  if (SUCCEEDED(knownFolderPath(FOLDERID_Links, 0, nullptr, &folder)))
+    UpdateShortcutFolder(AsU16(folder), shares);
+  CoTaskMemFree(folder);
+}
+
+}  // namespace mantlet
