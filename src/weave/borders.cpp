@@ -50,14 +50,26 @@ LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
   return ERROR_SUCCESS;
 }
 
+// Answers messages sent to the calling thread's windows while it waits: the
+// border thread's broadcast of new metrics goes to every top-level window,
+// the waiting thread's (the host's, the worker's) among them, and would
+// otherwise hold the border thread up until the broadcast's time-out.
 bool WaitLocked(DWORD limitMs) {
   if (g_adjusting.thread == nullptr)
     return true;
-  const DWORD timeout = limitMs == INFINITE
-                            ? INFINITE
-                            : RemainingWaitMs(GetTickCount(), g_adjusting.startTick, limitMs);
-  if (WaitForSingleObject(g_adjusting.thread, timeout) != WAIT_OBJECT_0)
-    return false;
+  for (;;) {
+    const DWORD timeout = limitMs == INFINITE
+                              ? INFINITE
+                              : RemainingWaitMs(GetTickCount(), g_adjusting.startTick, limitMs);
+    const DWORD woken =
+        MsgWaitForMultipleObjects(1, &g_adjusting.thread, FALSE, timeout, QS_SENDMESSAGE);
+    if (woken == WAIT_OBJECT_0)
+      break;
+    if (woken != WAIT_OBJECT_0 + 1)
+      return false;  // still running when the time is up (or the wait failed)
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
   CloseHandle(g_adjusting.thread);
   g_adjusting.thread = nullptr;
   return true;
