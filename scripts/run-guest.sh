@@ -12,7 +12,7 @@ scripts/setup.sh
 [[ -f build/win64/CMakeCache.txt ]] ||
   cmake -S . -B build/win64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
 cmake --build build/win64 -j "$(nproc)" --target guestsim Mantlet mantlet_host mantletctl cvn_tg toolsdev_service \
-  shell_standin cvfnp
+  shell_standin cvfnp activedesktop_standin
 
 state=$root/build/guest
 out=$state/out

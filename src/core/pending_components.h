@@ -1,5 +1,5 @@
-// Components whose subsystems are still being built are absent: their
-// factories give nothing, exactly as a failed allocation would.
+// Components are created with a non-throwing allocation: one that fails
+// leaves its holder null and the tool runs without that component.
 #pragma once
 
 #include <memory>
@@ -11,10 +11,5 @@ template <typename T>
 std::unique_ptr<T> NewComponent() {
   return std::unique_ptr<T>(new (std::nothrow) T());
 }
-
-class WeaveStateController;
-
-template <>
-std::unique_ptr<WeaveStateController> NewComponent<WeaveStateController>();
 
 }  // namespace mantlet

@@ -2,10 +2,24 @@
 // desktop, and how the user's own values come back.
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 
 namespace mantlet {
 
+inline constexpr char kWeaveTag[] = "WEAVESTATECTL";
+inline constexpr char kSettingsKeyPath[] = "SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+inline constexpr COLORREF kWeaveDesktopColor = 0xCCCCCC;
+
+// Threads: Start and Stop run on the thread that starts and stops the tool,
+// OnWeaveStateChanged and SetVmColor on the command worker, and
+// OnDesktopStateChanged on the taskbar watcher (which reaches the object only
+// through its component holder, so the stop routine's Take() has waited for
+// it before Stop runs and the object is destroyed). The operations themselves
+// are serialised by m_lock: the worker and the watcher can both change the
+// desktop at once otherwise. The border work runs on a process-wide thread of
+// its own that touches no member (see borders.h).
 class WeaveStateController {
  public:
   WeaveStateController();
@@ -18,6 +32,30 @@ class WeaveStateController {
   void OnWeaveStateChanged(bool bWeaveMode);
   void OnDesktopStateChanged(bool bDesktopShown);
   void SetVmColor(uint32_t color);
+
+ private:
+  // Save the user's value and put the Weave look in its place, or put the
+  // saved value back and forget it (restore = true). Called with m_lock held.
+  void ChangeDesktopState(bool bEnabled);
+  void ApplyDesktopAppearance(COLORREF desktopColor, const wchar_t* wallpaper, bool iconsEnabled);
+  void ChangeScreenSaverTimeout(bool restore);
+  void ChangeTaskbarAnimations(bool restore);
+  void RestoreDesktop();
+  void ApplyWeaveLook();
+
+  static bool GetAutoColorization(DWORD* value);
+  static bool SetAutoColorization(DWORD value);
+
+  // Guarded by m_lock.
+  bool m_started = false;
+  bool m_weaveMode = false;
+  HKEY m_key = nullptr;
+  bool m_desktopEnabled = false;
+  bool m_desktopShown = false;
+  HWND m_hiddenDesktopView = nullptr;
+  COLORREF m_vmColor = kWeaveDesktopColor;  // set once; command 14 leaves it alone
+
+  CRITICAL_SECTION m_lock;
 };
 
 }  // namespace mantlet

@@ -19,6 +19,7 @@
 //   registry set <key> <name> dword <n>|sz <text>
 //                                               a value in the guest's registry (HKCU\..., HKLM)
 //   registry delete <key> [<name>]              a value, or the key with everything below it
+//   registry list <key>                         every value of the key, shown in the account
 //   expect-registry <key> <name> <n>|absent     a DWORD value as expected, or no such value
 //   relaunch                                    a new host stand-in (per-program settings anew)
 //   expect-box [close]                          a message box of the host: its caption and text
@@ -42,6 +43,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -478,6 +480,9 @@ class Guest {
                              : RegDeleteTreeW(root, path.c_str());
       if (result == ERROR_FILE_NOT_FOUND)
         result = ERROR_SUCCESS;
+    } else if (action == "list" && w.size() == 1) {
+      step.outcome = ListValues(root, path);
+      return;
     } else if (action == "expect" && w.size() == 3) {
       DWORD value = 0, size = sizeof(value);
       const bool present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
@@ -494,6 +499,34 @@ class Guest {
     if (result != ERROR_SUCCESS)
       return Fail(step, "error " + std::to_string(result));
     step.outcome = "done";
+  }
+
+  // name=value for each value; REG_DWORD in decimal and hex.
+  static std::string ListValues(HKEY root, const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+      return "no such key";
+    std::string listed;
+    for (DWORD i = 0;; ++i) {
+      wchar_t name[256];
+      DWORD nameLength = 256;
+      BYTE data[2048] = {};
+      DWORD size = sizeof(data) - sizeof(wchar_t);
+      DWORD type = 0;
+      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+        break;
+      std::string value = std::to_string(size) + " bytes of type " + std::to_string(type);
+      if (type == REG_DWORD && size == sizeof(DWORD)) {
+        DWORD number = 0;
+        memcpy(&number, data, sizeof(number));
+        value = std::to_string(number) + " (" + Hex(number) + ")";
+      } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+        value = "\"" + Narrow(reinterpret_cast<const wchar_t*>(data)) + "\"";
+      }
+      listed += (listed.empty() ? "" : "; ") + Narrow(name) + "=" + value;
+    }
+    RegCloseKey(key);
+    return listed.empty() ? "no values" : listed;
   }
 
   void ExpectBox(Step& step, bool close) {

@@ -1,5 +1,6 @@
 #include "host_extensions.h"
 
+#include "call_tripwire.h"
 #include "hypervisor_emulator.h"
 
 void HostExtensionsInit(int, wchar_t**) {
@@ -7,5 +8,7 @@ void HostExtensionsInit(int, wchar_t**) {
 }
 
 bool HostExtensionCommand(const std::string& verb, const char* rest, HostReplyFn reply) {
+  if (verb == "tripwire")
+    return TripwireCommand(rest, reply);
   return testenv::HypervisorCommand(verb, rest, reply);
 }

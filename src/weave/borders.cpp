@@ -1,0 +1,286 @@
+#include "weave/borders.h"
+
+#include <atomic>
+
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/windows_version.h"
+#include "weave/registry_values.h"
+#include "weave/weave_state_controller.h"
+
+namespace mantlet {
+namespace {
+
+constexpr UINT kNonClientMetricsSize = 504;
+static_assert(sizeof(NONCLIENTMETRICSW) == kNonClientMetricsSize,
+              "the full structure, with iPaddedBorderWidth");
+constexpr int kPaddedBorderMetric = 92;  // SM_CXPADDEDBORDER
+constexpr wchar_t kBorderWidth[] = L"BorderWidth";
+constexpr wchar_t kBorderWidthSummary[] = L"BorderWidthSummary";
+
+// Filled on first use and never changed afterwards; two threads that race to
+// fill one compute the same number, so plain atomics are enough.
+std::atomic<int32_t> g_logPixels{0};
+std::atomic<int32_t> g_screenDpi{0};
+std::atomic<int> g_captionScaling{static_cast<int>(CaptionScaling::NotTested)};
+
+// The one adjusting thread of the process. The lock is held across a whole
+// wait-then-start, so two callers cannot both find the slot free; the thread
+// itself never takes it.
+struct AdjustingThreadSlot {
+  SRWLOCK lock = SRWLOCK_INIT;
+  HANDLE thread = nullptr;
+  DWORD startTick = 0;
+};
+AdjustingThreadSlot g_adjusting;
+
+// ERROR_SUCCESS with *has set, or the registry failure of the caller.
+LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
+  DWORD ignored = 0;
+  for (const wchar_t* name : {kBorderWidth, kBorderWidthSummary}) {
+    const LSTATUS status = ReadDword(key, name, &ignored);
+    if (status == ERROR_FILE_NOT_FOUND) {
+      *has = false;
+      return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS)
+      return status;
+  }
+  *has = true;
+  return ERROR_SUCCESS;
+}
+
+// Answers messages sent to the calling thread's windows while it waits: the
+// border thread's broadcast of new metrics goes to every top-level window,
+// the waiting thread's (the host's, the worker's) among them, and would
+// otherwise hold the border thread up until the broadcast's time-out.
+bool WaitLocked(DWORD limitMs) {
+  if (g_adjusting.thread == nullptr)
+    return true;
+  for (;;) {
+    const DWORD timeout = limitMs == INFINITE
+                              ? INFINITE
+                              : RemainingWaitMs(GetTickCount(), g_adjusting.startTick, limitMs);
+    const DWORD woken =
+        MsgWaitForMultipleObjects(1, &g_adjusting.thread, FALSE, timeout, QS_SENDMESSAGE);
+    if (woken == WAIT_OBJECT_0)
+      break;
+    if (woken != WAIT_OBJECT_0 + 1)
+      return false;  // still running when the time is up (or the wait failed)
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  CloseHandle(g_adjusting.thread);
+  g_adjusting.thread = nullptr;
+  return true;
+}
+
+DWORD WINAPI AdjustingBordersThread(void*) {
+  AdjustBorders();
+  return 0;
+}
+
+DWORD WINAPI RestoringBordersThread(void*) {
+  RestoreBorders();
+  return 0;
+}
+
+}  // namespace
+
+int32_t GetScreenDpi() {
+  UniqueLibrary gdi(LoadLibraryW(L"gdi32.dll"));
+  if (!gdi)
+    return 96;
+  using GetDeviceCapsFn = int(WINAPI*)(HDC, int);
+  const auto getDeviceCaps = LookUpProc<GetDeviceCapsFn>(gdi.get(), "GetDeviceCaps");
+  if (getDeviceCaps == nullptr)
+    return 96;
+  HDC screen = GetDC(nullptr);
+  const int dpi = getDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+int32_t GetLogPixels() {
+  const int32_t cached = g_logPixels.load();
+  if (cached != 0)
+    return cached;
+  int32_t logPixels = 0;
+  bool read = false;
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE, key.put()) ==
+      ERROR_SUCCESS) {
+    DWORD data = 0;
+    DWORD size = sizeof(data);
+    read = RegQueryValueExW(key.get(), L"LogPixels", nullptr, nullptr,
+                            reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS;
+    logPixels = static_cast<int32_t>(data);
+  }
+  if (!read)
+    logPixels = GetScreenDpi();
+  logPixels = ClampLogPixels(logPixels);
+  g_logPixels.store(logPixels);
+  return logPixels;
+}
+
+int32_t GetWindowMetric(int index) {
+  if (index != kPaddedBorderMetric)
+    return 0;
+  const wchar_t* const name = L"PaddedBorderWidth";
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, KEY_QUERY_VALUE,
+                    key.put()) != ERROR_SUCCESS) {
+    return 0;
+  }
+  // One unit more than the read may fill, so that the text always ends.
+  wchar_t text[17] = {};
+  DWORD size = 32;
+  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
+      ERROR_SUCCESS) {
+    return 0;
+  }
+  const MetricText parsed = ParseMetricText(AsU16(text), 16);
+  if (parsed.error != 0) {
+    MLOG(kLogWarning, kWeaveTag, "%d: failed to convert %ws(\"%ws\") to int", parsed.error, name,
+         text);
+    return 0;
+  }
+  return MetricTo96Dpi(parsed.value, GetLogPixels());
+}
+
+BorderWidths GetBorderWidths() {
+  return {GetSystemMetrics(SM_CXBORDER), GetWindowMetric(kPaddedBorderMetric)};
+}
+
+bool SetBorderWidths(BorderWidths widths) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = kNonClientMetricsSize;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0))
+    return false;
+
+  if (g_windowsVersion >= kWindows8 && GetLogPixels() > 120) {
+    const CaptionMetrics asRead{metrics.iSmCaptionHeight, metrics.lfCaptionFont.lfHeight};
+    if (g_captionScaling.load() == static_cast<int>(CaptionScaling::NotTested)) {
+      if (!SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0) ||
+          !SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics, 0)) {
+        return false;
+      }
+      const CaptionMetrics reread{metrics.iSmCaptionHeight, metrics.lfCaptionFont.lfHeight};
+      g_captionScaling.store(static_cast<int>(JudgeCaptionScaling(asRead, reread)));
+    }
+    if (g_captionScaling.load() == static_cast<int>(CaptionScaling::Scaled)) {
+      const CaptionMetrics corrected = CorrectCaption(asRead, GetLogPixels());
+      metrics.iSmCaptionHeight = corrected.smCaptionHeight;
+      metrics.lfCaptionFont.lfHeight = corrected.captionFontHeight;
+    }
+  }
+
+  int32_t screenDpi = g_screenDpi.load();
+  if (screenDpi == 0) {
+    screenDpi = GetScreenDpi();
+    g_screenDpi.store(screenDpi);
+  }
+  metrics.cbSize = kNonClientMetricsSize;
+  metrics.iBorderWidth = ScaleFrom96Dpi(widths.border, screenDpi);
+  metrics.iPaddedBorderWidth = ScaleFrom96Dpi(widths.padded, screenDpi);
+  return SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, kNonClientMetricsSize, &metrics,
+                               SPIF_UPDATEINIFILE | SPIF_SENDCHANGE) != FALSE;
+}
+
+bool AdjustBorders() {
+  const BorderWidths current = GetBorderWidths();
+  UniqueRegKey key;
+  LSTATUS status =
+      RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+  bool hasBackup = false;
+  if (status == ERROR_SUCCESS)
+    status = HasBackedUpBorderWidths(key.get(), &hasBackup);
+  if (status == ERROR_SUCCESS) {
+    if (hasBackup) {
+      // The older backup holds the user's widths; the current ones may
+      // already be the adjusted ones.
+      MLOG(kLogWarning, kWeaveTag, "already has backed up border widths");
+    } else {
+      // The sum first: a backup cut short by a crash then lacks
+      // "BorderWidth", which every reader takes for no backup at all.
+      const BorderBackup backup = BackupOf(current);
+      status =
+          WriteDword(key.get(), kBorderWidthSummary, static_cast<DWORD>(backup.borderWidthSummary));
+      if (status == ERROR_SUCCESS)
+        status = WriteDword(key.get(), kBorderWidth, static_cast<DWORD>(backup.borderWidth));
+    }
+  }
+  if (status != ERROR_SUCCESS) {
+    LogWrite(kWeaveTag, kModuleName, kLogError, "%d: error when adjusting borders",
+             static_cast<int>(status));
+    return false;
+  }
+  if (SetBorderWidths(AdjustedWidths(current)))
+    return true;
+  RegDeleteValueW(key.get(), kBorderWidthSummary);
+  RegDeleteValueW(key.get(), kBorderWidth);
+  return false;
+}
+
+bool RestoreBorders() {
+  if (g_windowsVersion < kWindowsVista)
+    return false;
+  UniqueRegKey key;
+  DWORD border = 0;
+  DWORD summary = 0;
+  LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put());
+  if (status == ERROR_SUCCESS)
+    status = ReadDword(key.get(), kBorderWidth, &border);
+  if (status == ERROR_SUCCESS)
+    status = ReadDword(key.get(), kBorderWidthSummary, &summary);
+  if (status != ERROR_SUCCESS) {
+    // No key or no backup is the ordinary case outside Weave mode.
+    if (status != ERROR_FILE_NOT_FOUND) {
+      LogWrite(kWeaveTag, kModuleName, kLogError, "%d: error when restoring borders",
+               static_cast<int>(status));
+    }
+    return false;
+  }
+  if (!SetBorderWidths(
+          RestoredWidths(static_cast<int32_t>(border), static_cast<int32_t>(summary)))) {
+    return false;  // the backup stays for a later attempt
+  }
+  RegDeleteValueW(key.get(), kBorderWidthSummary);
+  RegDeleteValueW(key.get(), kBorderWidth);
+  return true;
+}
+
+bool WaitAdjustingBordersThread(DWORD limitMs) {
+  AcquireSRWLockExclusive(&g_adjusting.lock);
+  const bool ended = WaitLocked(limitMs);
+  ReleaseSRWLockExclusive(&g_adjusting.lock);
+  return ended;
+}
+
+void StartAdjustingBordersThread(bool restore) {
+  if (g_windowsVersion < kWindowsVista)
+    return;
+  AcquireSRWLockExclusive(&g_adjusting.lock);
+  if (WaitLocked(kBorderThreadBudgetMs)) {
+    HANDLE thread = CreateThread(
+        nullptr, 0, restore ? RestoringBordersThread : AdjustingBordersThread, nullptr, 0, nullptr);
+    if (thread != nullptr) {
+      g_adjusting.thread = thread;
+      g_adjusting.startTick = GetTickCount();
+    }
+  } else {
+    MLOG(kLogWarning, kWeaveTag, "AdjustingBordersThread is already running for %d secs",
+         static_cast<int>(WholeSecondsSince(GetTickCount(), g_adjusting.startTick)));
+  }
+  ReleaseSRWLockExclusive(&g_adjusting.lock);
+}
+
+uint32_t AdjustingBordersThreadSeconds() {
+  AcquireSRWLockShared(&g_adjusting.lock);
+  const uint32_t seconds = WholeSecondsSince(GetTickCount(), g_adjusting.startTick);
+  ReleaseSRWLockShared(&g_adjusting.lock);
+  return seconds;
+}
+
+}  // namespace mantlet
