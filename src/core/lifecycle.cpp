@@ -11,7 +11,7 @@
 #include "core/host_announce.h"
 #include "core/hypercall.h"
 #include "core/log.h"
-#include "core/pending_components.h"
+#include "core/new_component.h"
 #include "core/windows_version.h"
 #include "interaction/keyboard_layout.h"
 #include "interaction/message_box_handler.h"
