@@ -28,7 +28,7 @@
 namespace {
 
 constexpr uint32_t kHotkeysReport = 0x8501;
-constexpr int kRounds = 4;
+constexpr int kRounds = 10;
 // Between commands: the tool logs a line after its request and goes back to
 // its wait; on a loaded machine that can take a few milliseconds, and a
 // command sent before it ends would be timed with the end of the one before.
