@@ -30,8 +30,9 @@ for program in "$root"/build/win64/bin/*_bench.exe; do
   echo "bench: $name ..." >&2
   log=$state/logs/$name.log
   if "$env_script" run "$state/wine" "$program" >"$log" 2>&1; then
-    while IFS= read -r line; do rows+=("${line#BENCH }"); done < <(grep '^BENCH ' "$log")
-    while IFS= read -r line; do steps+=("${line#STEP }"); done < <(grep '^STEP ' "$log")
+    # Wine's C runtime ends the lines with CR LF.
+    while IFS= read -r line; do rows+=("${line#BENCH }"); done < <(grep -a '^BENCH ' "$log" | tr -d '\r')
+    while IFS= read -r line; do steps+=("${line#STEP }"); done < <(grep -a '^STEP ' "$log" | tr -d '\r')
   else
     rows+=("$name | failed, see $log | | | ")
   fi
