@@ -40,6 +40,7 @@ class Sender {
  public:
   ~Sender() { Close(); }
   bool Open() {
+    Close();
     slot_ = CreateFileW(mantlet::kMailslotName, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     event_ = OpenEventW(EVENT_MODIFY_STATE, FALSE, mantlet::kCommandEventName);
@@ -70,8 +71,9 @@ class Sender {
 // Microseconds from each signal to the device's record of the request it
 // caused, appended to `samples`. False when a command got no request.
 bool Measure(testenv::ToolsDevControl& device, int count, std::vector<double>& samples) {
+  // The bare reader creates its mailslot before its event.
   Sender sender;
-  if (!sender.Open()) {
+  if (!testenv::WaitUntil([&] { return sender.Open(); }, 10000)) {
     fprintf(stderr, "latency: cannot open the command channel\n");
     return false;
   }
