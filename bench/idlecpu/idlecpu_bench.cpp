@@ -3,13 +3,15 @@
 // look at. One run: 30 s with the tool started (after a settling pass), then
 // 30 s of the same process with the tool stopped, as the baseline.
 //   idlecpu_bench [seconds]     default 30
-// Prints the CPU percentage of one core for both and their difference.
+// Prints the CPU percentage of one core for both and their difference (the
+// ratio means little against a baseline that is often 0).
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "bench_report.h"
 #include "host_process.h"
 #include "shell_control.h"
 #include "toolsdev_client.h"
@@ -66,10 +68,16 @@ int wmain(int argc, wchar_t** argv) {
   host.Close();
   shell.Close();
 
-  printf("BENCH idle CPU of the host process over %lu s (%% of one core)\n", seconds);
-  printf("BENCH   tool started, idle : %6.3f %%  (%zu state report(s) sent)\n", started, reports);
-  printf("BENCH   tool stopped       : %6.3f %%  (baseline)\n", stopped);
-  printf("BENCH   difference         : %+6.3f %% of one core\n", started - stopped);
-  printf("BENCH   (Wine counts process CPU time in 10 ms ticks: 0.033 %% is one tick in 30 s)\n");
+  printf("tool started, idle: %.3f %% of one core (%zu state report(s) sent); stopped: %.3f %%\n",
+         started, reports, stopped);
+  // Wine counts process CPU time in 10 ms ticks: one tick in 30 s is 0.033 %.
+  char what[96], figure[64], baseline[64], ratio[64], aim[64];
+  snprintf(what, sizeof(what), "idle CPU over %lu s, tool started (%% of one core)", seconds);
+  snprintf(figure, sizeof(figure), "%.3f %%", started);
+  snprintf(baseline, sizeof(baseline), "%.3f %% tool stopped", stopped);
+  snprintf(ratio, sizeof(ratio), "%+.3f points", started - stopped);
+  snprintf(aim, sizeof(aim), "at most 0.5 points above: %s",
+           started - stopped <= 0.5 ? "met" : "MISSED");
+  bench::Report(what, figure, baseline, ratio, aim);
   return 0;
 }

@@ -159,8 +159,11 @@ void RunCommand(const CommandRecordView& record) {
 // Wine answers a zero-byte mailslot read with ERROR_BROKEN_PIPE at once,
 // whether or not a message waits, where Windows gives ERROR_INSUFFICIENT_BUFFER
 // for a waiting message and waits out the read time-out for an empty slot.
-// GetMailslotInfo settles the Wine case without changing the Windows one.
-bool MessageWaiting(HANDLE mailslot) {
+// GetMailslotInfo settles the Wine case without changing the Windows one; the
+// size it gives is handed back (MAILSLOT_NO_MESSAGE when not asked yet), so
+// that the reader does not ask the server for it a second time.
+bool MessageWaiting(HANDLE mailslot, DWORD* nextSize) {
+  *nextSize = MAILSLOT_NO_MESSAGE;
   DWORD read = 0;
   if (ReadFile(mailslot, nullptr, 0, &read, nullptr))
     return false;
@@ -169,18 +172,18 @@ bool MessageWaiting(HANDLE mailslot) {
     return true;
   if (error != ERROR_BROKEN_PIPE)
     return false;
-  DWORD nextSize = 0;
-  return GetMailslotInfo(mailslot, nullptr, &nextSize, nullptr, nullptr) &&
-         nextSize != MAILSLOT_NO_MESSAGE;
+  return GetMailslotInfo(mailslot, nullptr, nextSize, nullptr, nullptr) &&
+         *nextSize != MAILSLOT_NO_MESSAGE;
 }
 
 void ReadCommands(HANDLE mailslot) {
   std::vector<uint8_t> message;
   int failedReads = 0;
-  while (MessageWaiting(mailslot)) {
-    DWORD nextSize = 0;
-    if (!GetMailslotInfo(mailslot, nullptr, &nextSize, nullptr, nullptr) ||
-        nextSize == MAILSLOT_NO_MESSAGE) {
+  DWORD nextSize = MAILSLOT_NO_MESSAGE;
+  while (MessageWaiting(mailslot, &nextSize)) {
+    if (nextSize == MAILSLOT_NO_MESSAGE &&
+        (!GetMailslotInfo(mailslot, nullptr, &nextSize, nullptr, nullptr) ||
+         nextSize == MAILSLOT_NO_MESSAGE)) {
       return;
     }
     // A zero-length message still needs a buffer to be taken off the slot.

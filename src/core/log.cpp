@@ -41,6 +41,27 @@ HANDLE volatile g_file = INVALID_HANDLE_VALUE;
 SRWLOCK g_appendLock = SRWLOCK_INIT;
 volatile LONG64 g_lastCheck = 0;
 
+// The identity of the open log file, read once per handle: an open file's
+// volume and index never change, and under Wine each read asks the mount
+// manager in another process for the volume's serial number (about a
+// millisecond), which the once-a-second check would otherwise pay twice on
+// whichever thread logs. Guarded by g_pathLock.
+struct FileIdentity {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+};
+FileIdentity g_identity;
+
+bool ReadIdentity(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info))
+    return false;
+  *identity = {file, info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  return true;
+}
+
 LONG64 NowSeconds() {
   FILETIME ft;
   GetSystemTimeAsFileTime(&ft);
@@ -143,19 +164,24 @@ HANDLE OpenLogFile(const char* path) {
   return file;
 }
 
+// Caller holds g_pathLock exclusively.
 bool SameFile(HANDLE current, const wchar_t* path) {
   UniqueFile probe(CreateFileW(path, GENERIC_READ,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!probe)
     return false;
-  BY_HANDLE_FILE_INFORMATION a, b;
-  const bool probed = GetFileInformationByHandle(probe.get(), &a) != FALSE;
+  FileIdentity found;
+  const bool probed = ReadIdentity(probe.get(), &found);
   probe.reset();
-  if (!probed || !GetFileInformationByHandle(current, &b))
+  if (!probed)
     return false;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+  // g_file changes only under the lock, and every re-open drops the cached
+  // identity first, so a handle value that was reused is never mistaken.
+  if (g_identity.handle != current && !ReadIdentity(current, &g_identity))
+    return false;
+  return found.volume == g_identity.volume && found.indexHigh == g_identity.indexHigh &&
+         found.indexLow == g_identity.indexLow;
 }
 
 HANDLE GetLogFileHandle() {
@@ -177,6 +203,7 @@ HANDLE GetLogFileHandle() {
       return current;
     }
   }
+  g_identity = {};
   HANDLE fresh = OpenLogFile(g_path);
   if (fresh == INVALID_HANDLE_VALUE) {
     char fallback[kPathRoom];
@@ -185,11 +212,12 @@ HANDLE GetLogFileHandle() {
     UpdatePath();
     fresh = OpenLogFile(g_path);
   }
-  ReleaseSRWLockExclusive(&g_pathLock);
-
+  // Swapped under the lock, so that a check on another thread never caches
+  // the identity of a handle that is about to be closed.
   HANDLE replaced = InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), fresh);
   if (replaced != INVALID_HANDLE_VALUE && replaced != fresh)
     CloseHandle(replaced);
+  ReleaseSRWLockExclusive(&g_pathLock);
   return fresh;
 }
 

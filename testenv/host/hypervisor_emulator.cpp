@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +33,10 @@ struct Transfer {
 };
 
 struct Emulator {
+  // Read without the lock too: switched off, the handler lets every fault
+  // pass on at once, as a machine without the hypervisor would.
+  std::atomic<bool> enabled{true};
   std::mutex lock;  // everything below; the handler runs on the module's threads
-  bool enabled = true;
   uint32_t size = kDefaultSize;
   uint32_t version = kDefaultVersion;
   int32_t finalState = 0;
@@ -55,6 +58,9 @@ void Append(const std::string& text) {
 // One line per finished message: "message <handle> chunks=<n> length=<bytes>
 // <hex>"; "overrun" marks a transfer that got more bytes than announced.
 void RecordMessage(int32_t handle, const Transfer& t) {
+  ++g_hv.messages;
+  if (g_hv.record == INVALID_HANDLE_VALUE)
+    return;  // nothing to write the line to: not built, as it is on every trapped chunk
   static const char kDigits[] = "0123456789abcdef";
   std::string line = "message " + std::to_string(handle) + " chunks=" + std::to_string(t.chunks) +
                      " length=" + std::to_string(t.bytes.size()) +
@@ -64,23 +70,41 @@ void RecordMessage(int32_t handle, const Transfer& t) {
     line += kDigits[b & 15];
   }
   Append(line + "\n");
-  ++g_hv.messages;
+}
+
+// Whether every byte of [address, address + length) can be read here. A
+// hypervisor reads guest memory for next to nothing; ReadProcessMemory would
+// cost a round trip to the Wine server on every trapped call, which is the
+// stand-in's cost and not the module's, so the range is checked instead and
+// then copied directly.
+bool Readable(uintptr_t address, size_t length) {
+  const uintptr_t end = address + length;
+  if (end < address)
+    return false;
+  while (address < end) {
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) == 0)
+      return false;
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    if (region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
+        (region.Protect & PAGE_GUARD) != 0) {
+      return false;
+    }
+    address = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+  }
+  return true;
 }
 
 // Bytes from the module's transfer buffer; a bad address reads as nothing
 // rather than faulting inside the handler.
 bool ReadGuest(uint32_t address, uint32_t length, std::vector<uint8_t>& out) {
-  const size_t at = out.size();
-  out.resize(at + length);
-  SIZE_T read = 0;
   if (length == 0)
     return true;
-  if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(uintptr_t{address}),
-                         out.data() + at, length, &read) ||
-      read != length) {
-    out.resize(at);
+  if (!Readable(address, length))
     return false;
-  }
+  const uint8_t* from = reinterpret_cast<const uint8_t*>(uintptr_t{address});
+  out.insert(out.end(), from, from + length);
   return true;
 }
 
@@ -163,14 +187,12 @@ LONG CALLBACK TrapRdpmc(EXCEPTION_POINTERS* info) {
   const DWORD code = info->ExceptionRecord->ExceptionCode;
   if (code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_PRIV_INSTRUCTION)
     return EXCEPTION_CONTINUE_SEARCH;
-  CONTEXT& c = *info->ContextRecord;
-  uint8_t bytes[2] = {};
-  SIZE_T read = 0;
-  if (!ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(HV_REG(c, ip)), bytes,
-                         2, &read) ||
-      read != 2 || bytes[0] != 0x0F || bytes[1] != 0x33) {
+  if (!g_hv.enabled)
     return EXCEPTION_CONTINUE_SEARCH;
-  }
+  CONTEXT& c = *info->ContextRecord;
+  const auto* ip = reinterpret_cast<const uint8_t*>(HV_REG(c, ip));
+  if (!Readable(reinterpret_cast<uintptr_t>(ip), 2) || ip[0] != 0x0F || ip[1] != 0x33)
+    return EXCEPTION_CONTINUE_SEARCH;
   uint32_t w[6] = {static_cast<uint32_t>(HV_REG(c, ax)), static_cast<uint32_t>(HV_REG(c, bx)),
                    static_cast<uint32_t>(HV_REG(c, cx)), static_cast<uint32_t>(HV_REG(c, dx)),
                    static_cast<uint32_t>(HV_REG(c, si)), static_cast<uint32_t>(HV_REG(c, di))};
@@ -235,7 +257,7 @@ bool HypervisorCommand(const std::string& verb, const char* rest, HostReplyFn re
     g_hv.transfers.clear();
     g_hv.probes = g_hv.chunks = g_hv.messages = g_hv.ends = 0;
   } else if (s == "stats") {
-    reply("hv %s probes=%ld chunks=%ld messages=%ld ends=%ld", g_hv.enabled ? "on" : "off",
+    reply("hv %s probes=%ld chunks=%ld messages=%ld ends=%ld", g_hv.enabled.load() ? "on" : "off",
           g_hv.probes, g_hv.chunks, g_hv.messages, g_hv.ends);
     return true;
   } else {

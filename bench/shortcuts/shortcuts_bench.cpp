@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_report.h"
 #include "core/device_request.h"
 #include "sharemapping/host_share_list.h"
 #include "sharemapping/share_shortcuts.h"
@@ -153,11 +154,31 @@ int main() {
     printf("%6d %11.3f ms %11.3f ms %13.3f ms %9.1fx %9.1fx\n", n, perShare[c][0], perShare[c][1],
            perShare[c][2], perShare[c][0] / perShare[c][2], perShare[c][1] / perShare[c][2]);
   }
+  const double growth[3] = {perShare[2][0] / perShare[1][0], perShare[2][1] / perShare[1][1],
+                            perShare[2][2] / perShare[1][2]};
   printf(
       "growth of the time per share from 100 to 1000 shares: refresh %.2fx, scan %.2fx, "
       "baseline %.2fx\n",
-      perShare[2][0] / perShare[1][0], perShare[2][1] / perShare[1][1],
-      perShare[2][2] / perShare[1][2]);
+      growth[0], growth[1], growth[2]);
+  // The table's rows: the time per share at each size against the baseline
+  // per share, and the growth from 100 to 1000 against the baseline's.
+  char what[96], figure[64], baseline[64], ratio[32], aim[96];
+  for (int c = 0; c < 3; ++c) {
+    snprintf(what, sizeof(what), "shortcut refresh per share, %d shares: scan (Wine full refresh)",
+             counts[c]);
+    snprintf(figure, sizeof(figure), "%.3f ms (%.1f ms)", perShare[c][1], perShare[c][0]);
+    snprintf(baseline, sizeof(baseline), "%.3f ms IShellLinkW load", perShare[c][2]);
+    snprintf(ratio, sizeof(ratio), "%.2fx", perShare[c][1] / perShare[c][2]);
+    bench::Report(what, figure, baseline, ratio, "see the growth row");
+  }
+  const double relative = growth[1] / growth[2];
+  snprintf(figure, sizeof(figure), "%.2fx (%.2fx)", growth[1], growth[0]);
+  snprintf(baseline, sizeof(baseline), "%.2fx IShellLinkW load", growth[2]);
+  snprintf(ratio, sizeof(ratio), "%.2fx", relative);
+  snprintf(aim, sizeof(aim), "linear, per share within 1.5x of the baseline's: %s",
+           relative <= 1.5 ? "met" : "MISSED");
+  bench::Report("shortcut refresh, growth per share 100 -> 1000: scan (Wine full refresh)", figure,
+                baseline, ratio, aim);
   Empty(links);
   device.Reset();
   copier.Stop();
