@@ -12,6 +12,7 @@
 //   expect-log <text> [within <ms>]             a log line containing the text
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
+//   section <title>                             a heading in the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
 //   expect-host <kind> [count] [text]           at least count (1) messages of a kind
 //                                               (register, unregister, log) containing
@@ -20,9 +21,13 @@
 //                                               a value in the guest's registry (HKCU\..., HKLM)
 //   registry delete <key> [<name>]              a value, or the key with everything below it
 //   registry list <key>                         every value of the key, shown in the account
+//   registry create <key>                       an empty key (and the ones above it)
+//   watch <key> [<name> ...]                    the account follows the key's values (or only
+//                                               those named) from here on
 //   expect-registry <key> <name> <n>|absent     a DWORD value as expected, or no such value
 //   relaunch                                    a new host stand-in (per-program settings anew)
-//   expect-box [close]                          a message box of the host: its caption and text
+//   expect-box [close | press <button>]         a message box or dialog of the host: its caption
+//                                               and text; closed, or one of its buttons pressed
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
 //                                               than the one the previous expect-report matched
 //   shell <line>                                any shell stand-in command
@@ -34,11 +39,21 @@
 //   platform <code>                             the device's answer to the platform-code request
 //   drives                                      the provider's drive letters and their labels
 //   links                                       the Links folder's shortcuts and their targets
+//   install <file> <folder>                     a file of the build's bin folder copied into
+//                                               the guest (folders made as needed)
+//   trash <path> [text]                         a file written and moved to the recycle bin
+//   expect-recycle <count> [within <ms>]        the recycle bin holds that many items
+//   expect-process <exe> running|gone [within <ms>]
+//                                               a process of that name runs (or none does)
+// After every step the account notes what changed in the guest: values of the
+// watched keys, the shared-folder drives and the files of the Links folder.
 // expect-report also takes "within <ms>" (default 5000); it looks only at requests newer than
 // the last one it matched of the same code.
 // Keys and names with spaces go in double quotes.
 #include <windows.h>
 #include <objbase.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cctype>
 #include <cstdio>
@@ -54,6 +69,7 @@
 #include "core/device_request.h"
 #include "core/utf.h"
 #include "ctl_syntax.h"
+#include "guest_account.h"
 #include "host_process.h"
 #include "hostcall_record.h"
 #include "log_tail.h"
@@ -61,38 +77,16 @@
 #include "message_boxes.h"
 #include "netprov_control.h"
 #include "shell_control.h"
+#include "test_paths.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
 
 namespace {
 
-struct Step {
-  int line = 0;
-  std::string text;
-  std::string outcome;
-  bool failed = false;
-  bool narrative = false;
-};
-
-const char* RequestName(uint32_t code) {
-  switch (code) {
-    case mantlet::kHostEventWaitRequest:
-      return "host event wait";
-    case mantlet::kHostShareListRequest:
-      return "host share list";
-    case mantlet::kHostPlatformCodeRequest:
-      return "host platform code";
-    case mantlet::kTaskbarStateReport:
-      return "taskbar/desktop state report";
-    case mantlet::kKeyboardHotkeysReport:
-      return "keyboard hotkeys report";
-    case mantlet::kBrowserInfoReport:
-      return "browser information report";
-    default:
-      return "unknown request";
-  }
-}
+using guestsim::Change;
+using guestsim::Snapshot;
+using guestsim::StepRecord;
 
 std::string Trim(const std::string& s) {
   const size_t b = s.find_first_not_of(" \t\r\n");
@@ -105,6 +99,119 @@ std::string Hex(uint32_t v) {
   char text[16];
   snprintf(text, sizeof(text), "0x%X", v);
   return text;
+}
+
+std::wstring Wide(const std::string& text) {
+  const std::u16string wide = mantlet::Utf8ToUtf16(text);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+std::string Narrow(const std::wstring& text) {
+  return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
+}
+
+// "<text> within <ms>" -> text and time limit.
+std::string TakeWithin(std::string text, DWORD* within) {
+  const size_t at = text.rfind(" within ");
+  if (at != std::string::npos) {
+    *within = strtoul(text.c_str() + at + 8, nullptr, 0);
+    text = Trim(text.substr(0, at));
+  }
+  return text;
+}
+
+std::string Unquote(std::string text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+    text = text.substr(1, text.size() - 2);
+  return text;
+}
+
+// A registry value as the account shows it: DWORDs in decimal and hex,
+// strings quoted, anything else by type and size.
+std::string ValueText(DWORD type, const BYTE* data, DWORD size) {
+  if (type == REG_DWORD && size == sizeof(DWORD)) {
+    DWORD number = 0;
+    memcpy(&number, data, sizeof(number));
+    return std::to_string(number) + " (" + Hex(number) + ")";
+  }
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    std::wstring text(reinterpret_cast<const wchar_t*>(data), size / sizeof(wchar_t));
+    text = text.substr(0, text.find(L'\0'));
+    return "\"" + Narrow(text) + "\"";
+  }
+  return std::to_string(size) + " bytes of type " + std::to_string(type);
+}
+
+// "HKCU\path" -> root and path.
+bool SplitKey(const std::string& key, HKEY* root, std::wstring* path) {
+  const size_t slash = key.find('\\');
+  const std::string head = key.substr(0, slash);
+  if (head == "HKCU" || head == "HKEY_CURRENT_USER")
+    *root = HKEY_CURRENT_USER;
+  else if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE")
+    *root = HKEY_LOCAL_MACHINE;
+  else
+    return false;
+  *path = slash == std::string::npos ? L"" : Wide(key.substr(slash + 1));
+  return true;
+}
+
+// Every value of a key (none when the key is missing), by name.
+std::map<std::string, std::string> ReadValues(const std::string& keyText) {
+  std::map<std::string, std::string> values;
+  HKEY root = nullptr;
+  std::wstring path;
+  HKEY key = nullptr;
+  if (!SplitKey(keyText, &root, &path) ||
+      RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return values;
+  }
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    DWORD nameLength = 256;
+    BYTE data[2048] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
+      break;
+    values[Narrow(name)] = ValueText(type, data, size);
+  }
+  RegCloseKey(key);
+  return values;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator = ';') {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) {
+    if (!Trim(part).empty())
+      parts.push_back(Trim(part));
+  }
+  return parts;
+}
+
+std::vector<std::wstring> Wide(const std::vector<std::string>& texts) {
+  std::vector<std::wstring> out;
+  for (const std::string& t : texts)
+    out.push_back(Wide(t));
+  return out;
+}
+
+// Processes of an executable name (case-insensitive), with their parents.
+std::vector<PROCESSENTRY32W> FindProcesses(const std::wstring& exe) {
+  std::vector<PROCESSENTRY32W> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE)
+    return found;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (_wcsicmp(entry.szExeFile, exe.c_str()) == 0)
+      found.push_back(entry);
+  }
+  CloseHandle(snapshot);
+  return found;
 }
 
 class Guest {
@@ -129,19 +236,27 @@ class Guest {
               loaded.c_str());
       return false;
     }
-    hostRecord_ = outDir_.empty() ? testenv::NewHostCallRecordPath() : outDir_ + L"hostcalls.txt";
-    host_.Call("hv record " + testenv::Utf8(hostRecord_));
+    RecordHostCalls();
+    drives_ = DriveSnapshot();
+    files_ = FileSnapshot();
     return true;
   }
 
-  void Run(Step& step) {
+  // Runs one step, then notes what changed in the guest since the last one.
+  void Run(StepRecord& step, size_t index) {
     std::istringstream in(step.text);
     std::string verb;
     in >> verb;
     std::string rest;
     std::getline(in, rest);
     rest = Trim(rest);
+    step_ = index;
 
+    if (verb == "say" || verb == "section") {
+      step.kind = verb == "say" ? StepRecord::kSay : StepRecord::kSection;
+      step.text = rest;
+      return;
+    }
     if (verb == "start" || verb == "stop" || verb == "vconfig") {
       step.outcome = host_.Call(verb);
     } else if (verb == "notify") {
@@ -165,17 +280,18 @@ class Guest {
       ExpectHost(step, rest);
     } else if (verb == "screenshot") {
       Screenshot(step, rest);
-    } else if (verb == "say") {
-      step.narrative = true;
     } else if (verb == "registry" || verb == "expect-registry") {
       Registry(step, verb, rest);
+    } else if (verb == "watch") {
+      Watch(step, rest);
     } else if (verb == "relaunch") {
       EndHost();
       step.outcome = host_.Launch();
       if (step.outcome != "load=ok")
-        Fail(step, step.outcome);
+        return Fail(step, step.outcome);
+      RecordHostCalls();
     } else if (verb == "expect-box") {
-      ExpectBox(step, rest == "close");
+      ExpectBox(step, rest);
     } else if (verb == "expect-report") {
       ExpectReport(step, rest);
     } else if (verb == "netshares" || verb == "netvolumes") {
@@ -192,9 +308,18 @@ class Guest {
       step.outcome = shell_.Call(rest);
     } else if (verb == "expect-shell" || verb == "expect-answer") {
       ExpectAnswer(step, rest, verb == "expect-shell");
+    } else if (verb == "install") {
+      Install(step, rest);
+    } else if (verb == "trash") {
+      Trash(step, rest);
+    } else if (verb == "expect-recycle") {
+      ExpectRecycle(step, rest);
+    } else if (verb == "expect-process") {
+      ExpectProcess(step, rest);
     } else {
       Fail(step, "unknown step '" + verb + "'");
     }
+    Observe(index);
   }
 
   void EndHost() {
@@ -204,72 +329,39 @@ class Guest {
     }
   }
 
-  void End() {
+  void End(guestsim::Account& account) {
     EndHost();
-    shellLog_ = shell_.AppBarEvents();
+    Observe(account.steps.size());
+    for (const testenv::ShellAppBarEvent& e : shell_.AppBarEvents())
+      account.appbarMessages.push_back(e.message + " " + e.rest);
     shell_.Close();
-  }
 
-  void WriteAccount(FILE* out, const std::vector<Step>& steps) {
-    fprintf(out, "== Scenario ==\n");
-    for (const Step& s : steps) {
-      if (s.narrative) {
-        fprintf(out, "\n        %s\n", s.text.c_str() + 4);
-        continue;
-      }
-      fprintf(out, "%s %3d  %-44s %s\n", s.failed ? "FAIL" : "  ok", s.line, s.text.c_str(),
-              s.outcome.c_str());
-    }
-
-    fprintf(out, "\n== Commands the tool handled (its own log lines) ==\n");
-    for (const std::string& line : log_.Lines()) {
-      const std::string message = testenv::LogMessage(line);
-      if (message.find("Mantlet's going to handle") == 0 ||
-          message.find("Mantlet is handling") == 0 || message.find("Unsupported command") == 0) {
-        fprintf(out, "  %s\n", message.c_str());
-      }
-    }
-
-    fprintf(out, "\n== Device requests the tools device received ==\n");
     for (const testenv::DevRecord& r : device_.Records()) {
-      fprintf(out, "  #%-4u %s (%s), %u bytes, status %s", r.seq, Hex(r.code).c_str(),
-              RequestName(r.code), r.inputLength, Hex(r.blockStatus).c_str());
-      if (r.block.size() >= 24 && r.code != mantlet::kHostEventWaitRequest) {
-        fprintf(out, ", payload words %u %u", r.PayloadWord(0), r.PayloadWord(1));
-      }
-      fprintf(out, "%s\n", r.irpStatus == 0x103 ? " (pending)" : "");
+      guestsim::DeviceRequestRecord request{r.seq, r.code, r.blockStatus, r.irpStatus == 0x103,
+                                            std::nullopt};
+      if (r.block.size() >= 24 && r.code != mantlet::kHostEventWaitRequest)
+        request.words = std::make_pair(r.PayloadWord(0), r.PayloadWord(1));
+      account.device.push_back(request);
     }
-
-    fprintf(out, "\n== What the host received over the hypervisor call ==\n");
-    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+    for (const testenv::HostCallEvent& e : HostCalls()) {
+      guestsim::HostMessageRecord message;
       if (e.kind == testenv::HostCallEvent::kEnd) {
-        fprintf(out, "  (end of transfer %d)\n", e.handle);
-        continue;
+        message.kind = guestsim::HostMessageRecord::kEnd;
+        message.text = "end of transfer " + std::to_string(e.handle);
+      } else {
+        message.text = testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes));
+        message.kind =
+            message.text.rfind("registration of ", 0) == 0 ? guestsim::HostMessageRecord::kRegister
+            : message.text.rfind("unregistration of ", 0) == 0
+                ? guestsim::HostMessageRecord::kUnregister
+            : message.text.rfind("log line: ", 0) == 0 ? guestsim::HostMessageRecord::kLog
+                                                       : guestsim::HostMessageRecord::kOther;
       }
-      fprintf(out, "  %s\n",
-              testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes)).c_str());
+      account.host.push_back(message);
     }
-
-    if (!shellLog_.empty()) {
-      fprintf(out, "\n== Appbar messages the shell received ==\n");
-      for (const testenv::ShellAppBarEvent& e : shellLog_)
-        fprintf(out, "  %-9s %s\n", e.message.c_str(), e.rest.c_str());
-    }
-
-    if (!screenshots_.empty()) {
-      fprintf(out, "\n== Screenshots ==\n");
-      for (const std::string& shot : screenshots_)
-        fprintf(out, "  %s\n", shot.c_str());
-    }
-
-    fprintf(out, "\n== Log lines ==\n");
-    for (const std::string& line : log_.Lines())
-      fprintf(out, "  %s\n", line.c_str());
-
-    size_t failures = 0;
-    for (const Step& s : steps)
-      failures += s.failed ? 1 : 0;
-    fprintf(out, "\n== Result: %zu step(s), %zu failed ==\n", steps.size(), failures);
+    account.commands = sent_;
+    account.changes = changes_;
+    account.logLines = log_.Lines();
   }
 
  private:
@@ -281,12 +373,116 @@ class Guest {
     return text;
   }
 
-  static void Fail(Step& step, const std::string& why) {
+  static void Fail(StepRecord& step, const std::string& why) {
     step.failed = true;
     step.outcome = why;
   }
 
-  void Send(Step& step, const std::string& text, bool single) {
+  void Watch(StepRecord& step, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    HKEY root = nullptr;
+    std::wstring path;
+    if (!words || words->empty() || !SplitKey((*words)[0], &root, &path))
+      return Fail(step, "needs a key under HKCU or HKLM");
+    Watched& watch = watched_[(*words)[0]];
+    watch.names.assign(words->begin() + 1, words->end());
+    watch.values = WatchedValues((*words)[0], watch.names);
+    step.outcome = std::to_string(watch.values.size()) + " value(s) now";
+  }
+
+  static std::map<std::string, std::string> WatchedValues(const std::string& key,
+                                                          const std::vector<std::string>& names) {
+    std::map<std::string, std::string> values = ReadValues(key);
+    if (names.empty())
+      return values;
+    std::map<std::string, std::string> chosen;
+    for (const std::string& name : names) {
+      if (values.count(name))
+        chosen[name] = values[name];
+    }
+    return chosen;
+  }
+
+  // What changed in the watched keys, the drives and the Links folder since
+  // the previous look, noted against the step just run.
+  void Observe(size_t index) {
+    for (auto& [key, watch] : watched_) {
+      std::map<std::string, std::string> now = WatchedValues(key, watch.names);
+      std::map<std::string, std::string>& values = watch.values;
+      Snapshot before, after;
+      for (const auto& [name, value] : values)
+        before[{key, name}] = value;
+      for (const auto& [name, value] : now)
+        after[{key, name}] = value;
+      guestsim::Diff(Change::kRegistry, before, after, index, changes_);
+      values = std::move(now);
+    }
+    Snapshot drives = DriveSnapshot();
+    guestsim::Diff(Change::kDrive, drives_, drives, index, changes_);
+    drives_ = std::move(drives);
+    Snapshot files = FileSnapshot();
+    guestsim::Diff(Change::kFile, files_, files, index, changes_);
+    files_ = std::move(files);
+  }
+
+  // Shared-folder drives: letter and share -> Explorer label.
+  static Snapshot DriveSnapshot() {
+    Snapshot drives;
+    for (const auto& [letter, share] : testenv::SharedFoldersScript::Drives())
+      drives[{Narrow(std::wstring(1, letter)) + ":", Narrow(share)}] = "\"" + Label(share) + "\"";
+    return drives;
+  }
+
+  static std::string Label(const std::wstring& share) {
+    std::wstring label = share;
+    for (wchar_t& c : label)
+      c = c == L'\\' ? L'#' : c;
+    wchar_t text[512] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t);
+    const std::wstring key =
+        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\" + label;
+    RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"_LabelFromReg", RRF_RT_REG_SZ, nullptr, text,
+                 &size);
+    return Narrow(text);
+  }
+
+  // Files of the Links folder -> what they point at. A file is read once per
+  // size and write time, so looking after every step stays cheap.
+  Snapshot FileSnapshot() {
+    Snapshot files;
+    const std::wstring folder = testenv::LinksFolder();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+      return files;
+    bool changed = false;
+    do {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        continue;
+      const std::string name = Narrow(data.cFileName);
+      const uint64_t stamp = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) ^
+                             data.ftLastWriteTime.dwLowDateTime ^ data.nFileSizeLow;
+      const auto known = fileCache_.find(name);
+      if (known == fileCache_.end() || known->second.first != stamp)
+        changed = true;
+      files[{"Links", name}] = known != fileCache_.end() ? known->second.second : "";
+      fileStamps_[name] = stamp;
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    if (changed) {
+      for (const auto& [name, link] : testenv::ReadLinksFolder()) {
+        std::string text = "-> " + Narrow(link.target);
+        if (!link.iconPath.empty())
+          text += " (icon " + std::to_string(link.iconIndex) + ")";
+        fileCache_[Narrow(name)] = {fileStamps_[Narrow(name)], text};
+        if (files.count({"Links", Narrow(name)}))
+          files[{"Links", Narrow(name)}] = text;
+      }
+    }
+    return files;
+  }
+
+  void Send(StepRecord& step, const std::string& text, bool single) {
     mantletctl::Parsed parsed;
     if (single) {
       const auto words = mantletctl::SplitLine(text);
@@ -300,19 +496,17 @@ class Guest {
       return Fail(step, parsed.error);
     if (!testenv::SendRecords(parsed.records))
       return Fail(step, "the mailslot is not there");
+    for (const mantletctl::Record& r : parsed.records) {
+      uint32_t words[2] = {};
+      memcpy(words, r.data(), std::min(r.size(), sizeof(words)));
+      sent_.push_back({step_, words[0], words[1], r.size()});
+    }
     step.outcome = std::to_string(parsed.records.size()) + " record(s) sent";
   }
 
-  void ExpectLog(Step& step, const std::string& rest) {
-    std::string text = rest;
+  void ExpectLog(StepRecord& step, const std::string& rest) {
     DWORD within = 3000;
-    const size_t at = rest.rfind(" within ");
-    if (at != std::string::npos) {
-      text = rest.substr(0, at);
-      within = strtoul(rest.c_str() + at + 8, nullptr, 0);
-    }
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-      text = text.substr(1, text.size() - 2);
+    const std::string text = Unquote(TakeWithin(rest, &within));
     if (log_.WaitFor(text, within)) {
       step.outcome = "seen";
     } else {
@@ -320,8 +514,9 @@ class Guest {
     }
   }
 
-  // The whole virtual screen as a 24-bit bottom-up BMP next to the account.
-  void Screenshot(Step& step, const std::string& rest) {
+  // The whole virtual screen as a 24-bit bottom-up BMP next to the account;
+  // the runner turns it into <name>.png.
+  void Screenshot(StepRecord& step, const std::string& rest) {
     // What the shell draws (its desktop, the strips) is brought up to date.
     if (shell_.Running()) {
       shell_.Call("repaint");
@@ -354,8 +549,8 @@ class Guest {
     file.bfType = 0x4D42;
     file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
     file.bfSize = file.bfOffBits + imageSize;
-    const std::wstring path = outDir_ + std::wstring(name.begin(), name.end()) + L".bmp";
-    FILE* out = _wfopen(path.c_str(), L"wb");
+    const std::wstring path = outDir_ + Wide(name) + L".bmp";
+    FILE* out = bits != nullptr ? _wfopen(path.c_str(), L"wb") : nullptr;
     if (out != nullptr) {
       fwrite(&file, sizeof(file), 1, out);
       fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out);
@@ -370,14 +565,32 @@ class Guest {
       return Fail(step, "cannot write the screenshot");
     std::string caption;
     std::getline(in, caption);
-    screenshots_.push_back(name + ".bmp" + (caption.empty() ? "" : " -" + caption));
-    step.outcome = "saved " + name + ".bmp";
+    step.image = name;
+    step.caption = Trim(caption);
+    step.outcome = "saved " + name;
+  }
+
+  // Each host process records what its emulated hypervisor received in a
+  // file of its own (a record file is started afresh), read back in order.
+  void RecordHostCalls() {
+    const std::wstring name = L"hostcalls-" + std::to_wstring(hostRecords_.size() + 1) + L".txt";
+    hostRecords_.push_back(outDir_.empty() ? testenv::NewHostCallRecordPath() : outDir_ + name);
+    host_.Call("hv record " + testenv::Utf8(hostRecords_.back()));
+  }
+
+  std::vector<testenv::HostCallEvent> HostCalls() const {
+    std::vector<testenv::HostCallEvent> events;
+    for (const std::wstring& path : hostRecords_) {
+      for (testenv::HostCallEvent& e : testenv::ReadHostCallRecord(path))
+        events.push_back(std::move(e));
+    }
+    return events;
   }
 
   // Messages the host stand-in's emulated hypervisor reassembled, by kind.
   std::vector<std::string> HostMessages(const std::string& kind, const std::string& text) const {
     std::vector<std::string> found;
-    for (const testenv::HostCallEvent& e : testenv::ReadHostCallRecord(hostRecord_)) {
+    for (const testenv::HostCallEvent& e : HostCalls()) {
       if (e.kind != testenv::HostCallEvent::kMessage)
         continue;
       const std::string seen = testenv::DescribeHostMessage(testenv::ReadHostMessage(e.bytes));
@@ -390,7 +603,7 @@ class Guest {
     return found;
   }
 
-  void ExpectHost(Step& step, const std::string& rest) {
+  void ExpectHost(StepRecord& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string kind;
     in >> kind;
@@ -405,8 +618,7 @@ class Guest {
       const size_t after = text.find_first_not_of("0123456789");
       text = after == std::string::npos ? std::string() : Trim(text.substr(after));
     }
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
-      text = text.substr(1, text.size() - 2);
+    text = Unquote(text);
     const bool seen =
         testenv::WaitUntil([&] { return HostMessages(kind, text).size() >= count; }, 3000);
     const auto found = HostMessages(kind, text);
@@ -415,7 +627,7 @@ class Guest {
     step.outcome = std::to_string(found.size()) + " received; last: " + found.back();
   }
 
-  void ExpectDevice(Step& step, const std::string& rest) {
+  void ExpectDevice(StepRecord& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string codeText;
     size_t count = 1;
@@ -431,29 +643,7 @@ class Guest {
     }
   }
 
-  static std::wstring Wide(const std::string& text) {
-    const std::u16string wide = mantlet::Utf8ToUtf16(text);
-    return std::wstring(wide.begin(), wide.end());
-  }
-  static std::string Narrow(const std::wstring& text) {
-    return mantlet::Utf16ToUtf8(std::u16string(text.begin(), text.end()));
-  }
-
-  // "HKCU\path" -> root and path.
-  static bool SplitKey(const std::string& key, HKEY* root, std::wstring* path) {
-    const size_t slash = key.find('\\');
-    const std::string head = key.substr(0, slash);
-    if (head == "HKCU" || head == "HKEY_CURRENT_USER")
-      *root = HKEY_CURRENT_USER;
-    else if (head == "HKLM" || head == "HKEY_LOCAL_MACHINE")
-      *root = HKEY_LOCAL_MACHINE;
-    else
-      return false;
-    *path = slash == std::string::npos ? L"" : Wide(key.substr(slash + 1));
-    return true;
-  }
-
-  void Registry(Step& step, const std::string& verb, const std::string& rest) {
+  void Registry(StepRecord& step, const std::string& verb, const std::string& rest) {
     const auto words = mantletctl::SplitLine(rest);
     std::vector<std::string> w = words ? *words : std::vector<std::string>{};
     std::string action = "expect";
@@ -475,13 +665,22 @@ class Guest {
       const std::wstring text = Wide(w[3]);
       result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_SZ, text.c_str(),
                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    } else if (action == "create" && w.size() == 1) {
+      HKEY key = nullptr;
+      result =
+          RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+      if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
     } else if (action == "delete" && w.size() <= 2) {
       result = w.size() == 2 ? RegDeleteKeyValueW(root, path.c_str(), name.c_str())
                              : RegDeleteTreeW(root, path.c_str());
       if (result == ERROR_FILE_NOT_FOUND)
         result = ERROR_SUCCESS;
     } else if (action == "list" && w.size() == 1) {
-      step.outcome = ListValues(root, path);
+      std::string listed;
+      for (const auto& [valueName, value] : ReadValues(w[0]))
+        listed += (listed.empty() ? "" : "; ") + valueName + "=" + value;
+      step.outcome = listed.empty() ? "no values" : listed;
       return;
     } else if (action == "expect" && w.size() == 3) {
       DWORD value = 0, size = sizeof(value);
@@ -501,59 +700,62 @@ class Guest {
     step.outcome = "done";
   }
 
-  // name=value for each value; REG_DWORD in decimal and hex.
-  static std::string ListValues(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return "no such key";
-    std::string listed;
-    for (DWORD i = 0;; ++i) {
-      wchar_t name[256];
-      DWORD nameLength = 256;
-      BYTE data[2048] = {};
-      DWORD size = sizeof(data) - sizeof(wchar_t);
-      DWORD type = 0;
-      if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS)
-        break;
-      std::string value = std::to_string(size) + " bytes of type " + std::to_string(type);
-      if (type == REG_DWORD && size == sizeof(DWORD)) {
-        DWORD number = 0;
-        memcpy(&number, data, sizeof(number));
-        value = std::to_string(number) + " (" + Hex(number) + ")";
-      } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
-        value = "\"" + Narrow(reinterpret_cast<const wchar_t*>(data)) + "\"";
-      }
-      listed += (listed.empty() ? "" : "; ") + Narrow(name) + "=" + value;
-    }
-    RegCloseKey(key);
-    return listed.empty() ? "no values" : listed;
-  }
-
-  void ExpectBox(Step& step, bool close) {
-    const auto box = testenv::WaitForMessageBox(host_.Pid(), 20000);
+  // "[close | press <button>]": the box is read, then closed or answered
+  // with the button whose text (without its '&') is given.
+  void ExpectBox(StepRecord& step, const std::string& rest) {
+    // A dialog is found as soon as its window exists, before it has its
+    // caption and text; it is read again until it has them.
+    std::optional<testenv::MessageBoxWindow> box;
+    testenv::WaitUntil(
+        [&] {
+          box = testenv::WaitForMessageBox(host_.Pid(), 20000);
+          return !box || !box->caption.empty() || !box->text.empty();
+        },
+        5000, 100);
     if (!box)
       return Fail(step, "no message box within 20 s");
     step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\"";
-    if (close && !testenv::CloseMessageBox(box->window))
-      Fail(step, "the box did not close");
-    else if (close)
+    if (rest == "close") {
+      if (!testenv::CloseMessageBox(box->window))
+        return Fail(step, "the box did not close");
       step.outcome += ", closed";
+    } else if (rest.rfind("press ", 0) == 0) {
+      const std::wstring wanted = Wide(Unquote(Trim(rest.substr(6))));
+      HWND button = nullptr;
+      for (HWND child = GetWindow(box->window, GW_CHILD); child != nullptr && button == nullptr;
+           child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[64] = {};
+        SendMessageTimeoutW(child, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
+                            5000, nullptr);
+        std::wstring plain;
+        for (const wchar_t* c = text; *c != 0; ++c) {
+          if (*c != L'&')
+            plain += *c;
+        }
+        if (_wcsicmp(plain.c_str(), wanted.c_str()) == 0)
+          button = child;
+      }
+      if (button == nullptr)
+        return Fail(step, step.outcome + ": no button \"" + Narrow(wanted) + "\"");
+      PostMessageW(box->window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(button));
+      if (!testenv::WaitUntil([&] { return !IsWindow(box->window); }, 15000))
+        return Fail(step, step.outcome + ": still open after \"" + Narrow(wanted) + "\"");
+      step.outcome += ", answered \"" + Narrow(wanted) + "\"";
+    } else if (!rest.empty()) {
+      Fail(step, "expected close or press <button>");
+    }
   }
 
   // "<line> => <text> [within <ms>]": polls the stand-in until its answer to
   // the line contains the text.
-  void ExpectAnswer(Step& step, const std::string& rest, bool fromShell) {
+  void ExpectAnswer(StepRecord& step, const std::string& rest, bool fromShell) {
     const size_t arrow = rest.find(" => ");
     if (arrow == std::string::npos)
       return Fail(step, "expected '<command> => <text>'");
     const std::string line = rest.substr(0, arrow);
-    std::string text = rest.substr(arrow + 4);
     DWORD within = 3000;
-    const size_t at = text.rfind(" within ");
-    if (at != std::string::npos) {
-      within = strtoul(text.c_str() + at + 8, nullptr, 0);
-      text = text.substr(0, at);
-    }
+    const std::string text = TakeWithin(rest.substr(arrow + 4), &within);
     std::string answer;
     const bool seen = testenv::WaitUntil(
         [&] {
@@ -568,26 +770,7 @@ class Guest {
     }
   }
 
-  static std::vector<std::string> Split(const std::string& text) {
-    std::vector<std::string> parts;
-    std::istringstream in(Replace(text, ";", "\n"));
-    for (std::string part; std::getline(in, part);) {
-      if (!Trim(part).empty())
-        parts.push_back(Trim(part));
-    }
-    return parts;
-  }
-
-  static std::vector<std::wstring> Wide(const std::vector<std::string>& texts) {
-    std::vector<std::wstring> out;
-    for (const std::string& t : texts) {
-      const std::u16string u = mantlet::Utf8ToUtf16(t);
-      out.emplace_back(u.begin(), u.end());
-    }
-    return out;
-  }
-
-  void ScriptDevice(Step& step, const std::string& verb, const std::string& rest) {
+  void ScriptDevice(StepRecord& step, const std::string& verb, const std::string& rest) {
     testenv::DevResponse answer;
     uint32_t code = mantlet::kHostPlatformCodeRequest;
     if (verb == "platform") {
@@ -618,17 +801,8 @@ class Guest {
   static std::string ListDrives() {
     std::string out;
     for (const auto& [letter, share] : testenv::SharedFoldersScript::Drives()) {
-      std::wstring label = share;
-      for (wchar_t& c : label)
-        c = c == L'\\' ? L'#' : c;
-      wchar_t text[512] = {};
-      DWORD size = sizeof(text) - sizeof(wchar_t);
-      const std::wstring key =
-          L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\" + label;
-      RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"_LabelFromReg", RRF_RT_REG_SZ, nullptr, text,
-                   &size);
       out += (out.empty() ? "" : ", ") + Narrow(std::wstring(1, letter)) + ": " + Narrow(share) +
-             " \"" + Narrow(text) + "\"";
+             " \"" + Label(share) + "\"";
     }
     return out.empty() ? "no drives" : out;
   }
@@ -642,7 +816,7 @@ class Guest {
     return out.empty() ? "no shortcuts" : out;
   }
 
-  void ExpectReport(Step& step, const std::string& rest) {
+  void ExpectReport(StepRecord& step, const std::string& rest) {
     std::istringstream in(rest);
     std::string code, first, second, word;
     DWORD within = 5000;
@@ -667,23 +841,137 @@ class Guest {
     if (!match)
       return Fail(step, "no such request");
     reportSeq_[want[0]] = match->seq;
-    step.outcome = "#" + std::to_string(match->seq) + " " + RequestName(want[0]);
+    step.outcome = "#" + std::to_string(match->seq) + " " + guestsim::RequestName(want[0]);
   }
 
+  static bool MakeFolders(const std::wstring& folder) {
+    for (size_t at = folder.find(L'\\', 3);; at = folder.find(L'\\', at + 1)) {
+      const std::wstring part = folder.substr(0, at);
+      if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+      if (at == std::wstring::npos)
+        return true;
+    }
+  }
+
+  void Install(StepRecord& step, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    if (!words || words->size() != 2)
+      return Fail(step, "expected <file> <folder>");
+    const std::wstring folder = Wide((*words)[1]);
+    const std::wstring target = folder + L"\\" + Wide((*words)[0]);
+    if (!MakeFolders(folder))
+      return Fail(step, "cannot make the folder (error " + std::to_string(GetLastError()) + ")");
+    if (!CopyFileW(testenv::BinPath(Wide((*words)[0]).c_str()).c_str(), target.c_str(), FALSE))
+      return Fail(step, "cannot copy (error " + std::to_string(GetLastError()) + ")");
+    step.outcome = "copied to " + Narrow(target);
+  }
+
+  void Trash(StepRecord& step, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    if (!words || words->empty() || words->size() > 2)
+      return Fail(step, "expected <path> [text]");
+    const std::wstring path = Wide((*words)[0]);
+    const size_t slash = path.find_last_of(L'\\');
+    if (slash != std::wstring::npos)
+      MakeFolders(path.substr(0, slash));
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+      return Fail(step, "cannot write the file (error " + std::to_string(GetLastError()) + ")");
+    const std::string text = words->size() == 2 ? (*words)[1] + "\r\n" : std::string();
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+    std::wstring from = path;
+    from.push_back(L'\0');  // the list ends with an empty name
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+    const int result = SHFileOperationW(&operation);
+    if (result != 0 || operation.fAnyOperationsAborted)
+      return Fail(step, "not moved to the recycle bin (" + std::to_string(result) + ")");
+    step.outcome = "written and moved to the recycle bin";
+  }
+
+  void ExpectRecycle(StepRecord& step, const std::string& rest) {
+    DWORD within = 5000;
+    const long long wanted = strtoll(TakeWithin(rest, &within).c_str(), nullptr, 0);
+    SHQUERYRBINFO info = {};
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          info = {};
+          info.cbSize = sizeof(info);
+          return SUCCEEDED(SHQueryRecycleBinW(nullptr, &info)) && info.i64NumItems == wanted;
+        },
+        within, 100);
+    step.outcome =
+        std::to_string(info.i64NumItems) + " item(s), " + std::to_string(info.i64Size) + " bytes";
+    if (!seen)
+      Fail(step, step.outcome);
+  }
+
+  void ExpectProcess(StepRecord& step, const std::string& rest) {
+    DWORD within = 10000;
+    const auto words = mantletctl::SplitLine(TakeWithin(rest, &within));
+    if (!words || words->size() != 2 || ((*words)[1] != "running" && (*words)[1] != "gone"))
+      return Fail(step, "expected <exe> running|gone");
+    const bool running = (*words)[1] == "running";
+    const std::wstring exe = Wide((*words)[0]);
+    std::vector<PROCESSENTRY32W> found;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          found = FindProcesses(exe);
+          return found.empty() != running;
+        },
+        within, 100);
+    if (found.empty()) {
+      step.outcome = "none running";
+    } else {
+      const PROCESSENTRY32W& p = found.front();
+      step.outcome = "process " + std::to_string(p.th32ProcessID) + ", started by " +
+                     (p.th32ParentProcessID == host_.Pid()
+                          ? std::string("the host process")
+                          : "process " + std::to_string(p.th32ParentProcessID));
+    }
+    if (!seen)
+      Fail(step, step.outcome);
+  }
+
+  size_t step_ = 0;                         // the step being run
   std::map<uint32_t, uint32_t> reportSeq_;  // per request code
+  std::vector<guestsim::SentCommand> sent_;
+  std::vector<Change> changes_;
+  struct Watched {
+    std::vector<std::string> names;  // empty: every value
+    std::map<std::string, std::string> values;
+  };
+  std::map<std::string, Watched> watched_;  // by key
+  Snapshot drives_;
+  Snapshot files_;
+  std::map<std::string, std::pair<uint64_t, std::string>> fileCache_;  // name -> stamp, text
+  std::map<std::string, uint64_t> fileStamps_;
   testenv::SharedFoldersScript folders_;
   testenv::ShellStandIn shell_;
-  std::vector<testenv::ShellAppBarEvent> shellLog_;
   std::wstring outDir_;
-  std::wstring hostRecord_;
-  std::vector<std::string> screenshots_;
+  std::vector<std::wstring> hostRecords_;  // one per host process, in order
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;
   testenv::HostProcess host_;
 };
 
+bool WriteFileText(const std::wstring& path, const std::string& text) {
+  FILE* out = _wfopen(path.c_str(), L"wb");
+  if (out == nullptr)
+    return false;
+  const bool ok = fwrite(text.data(), 1, text.size(), out) == text.size();
+  return fclose(out) == 0 && ok;
+}
+
 }  // namespace
 
+// guestsim <scenario> [account.txt]: the HTML page goes next to the account
+// as account.html, the screenshots too.
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: guestsim <scenario file> [account file]\n");
@@ -694,16 +982,20 @@ int wmain(int argc, wchar_t** argv) {
     fprintf(stderr, "guestsim: cannot read the scenario\n");
     return 2;
   }
-  std::vector<Step> steps;
+  guestsim::Account account;
+  const std::wstring scenario = argv[1];
+  account.scenario = Narrow(scenario.substr(scenario.find_last_of(L"\\/") + 1));
   std::string line;
   for (int number = 1; std::getline(file, line); ++number) {
     line = Trim(line);
     if (line.empty() || line[0] == '#')
       continue;
-    steps.push_back(Step{number, line, {}, false, false});
+    StepRecord step;
+    step.line = number;
+    step.text = line;
+    account.steps.push_back(step);
   }
 
-  // Screenshots go next to the account file (or the working folder).
   std::wstring outDir;
   if (argc >= 3) {
     outDir = argv[2];
@@ -713,24 +1005,29 @@ int wmain(int argc, wchar_t** argv) {
   Guest guest(outDir);
   if (!guest.Begin())
     return 3;
-  for (Step& step : steps) {
-    guest.Run(step);
-    fprintf(stderr, "guestsim: %s %s -> %s\n", step.failed ? "FAIL" : "ok", step.text.c_str(),
-            step.outcome.c_str());
+  const ULONGLONG begun = GetTickCount64();
+  for (size_t i = 0; i < account.steps.size(); ++i) {
+    StepRecord& step = account.steps[i];
+    const ULONGLONG t0 = GetTickCount64();
+    guest.Run(step, i);
+    step.seconds = static_cast<double>(GetTickCount64() - t0) / 1000.0;
+    if (step.kind == StepRecord::kAction) {
+      fprintf(stderr, "guestsim: %s %3d %s -> %s\n", step.failed ? "FAIL" : "ok", step.line,
+              step.text.c_str(), step.outcome.c_str());
+    }
   }
-  guest.End();
+  guest.End(account);
+  account.seconds = static_cast<double>(GetTickCount64() - begun) / 1000.0;
 
-  FILE* out = stdout;
-  if (argc >= 3)
-    out = _wfopen(argv[2], L"w");
-  if (out == nullptr)
-    out = stdout;
-  guest.WriteAccount(out, steps);
-  if (out != stdout)
-    fclose(out);
-  for (const Step& s : steps) {
-    if (s.failed)
-      return 1;
+  const std::string text = guestsim::TextAccount(account);
+  if (argc >= 3) {
+    if (!WriteFileText(argv[2], text) ||
+        !WriteFileText(outDir + L"account.html", guestsim::HtmlAccount(account))) {
+      fprintf(stderr, "guestsim: cannot write the account\n");
+      return 4;
+    }
+  } else {
+    fwrite(text.data(), 1, text.size(), stdout);
   }
-  return 0;
+  return account.Failures() == 0 ? 0 : 1;
 }

@@ -460,6 +460,13 @@ bool Execute(const std::string& line) {
       Reply("appbarlog=%s", g_shell.appBarLog.c_str());
     }
   } else if (v == "repaint") {
+    // The taskbar and its button stay above the desktop's windows, as a real
+    // shell keeps them; under Wine's virtual desktop they can end up below the
+    // desktop after being hidden and shown by another process. Visibility is
+    // left as it is.
+    for (HWND w : {g_shell.tray, g_shell.start}) {
+      SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
     for (HWND w : {g_shell.progman, g_shell.worker, g_shell.tray, g_shell.start}) {
       RedrawWindow(w, nullptr, nullptr,
                    RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
