@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The longer fuzzing run: every libFuzzer target (or the one named) for the
-# given seconds each, two at a time, under ASan and UBSan, from the committed
+# given seconds each, two at a time (MANTLET_FUZZ_JOBS), under ASan and UBSan, from the committed
 # seeds plus what earlier runs found (build/fuzz/fuzz-corpus/<target>).
 #   scripts/run-fuzz.sh                 300 s a target
 #   scripts/run-fuzz.sh 60              60 s a target
@@ -12,6 +12,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${1:-300}
 filter=${2:-}
+jobs=${MANTLET_FUZZ_JOBS:-2}
 scripts/setup.sh
 
 cmake -S . -B build/fuzz -G Ninja -Wno-dev -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -26,7 +27,7 @@ for src in tests/fuzz/*_fuzz.cpp; do
   [[ -z $filter || $name == *"$filter"* ]] && targets+=("$name")
 done
 ((${#targets[@]})) || { echo "run-fuzz: no target matches '$filter'" >&2; exit 2; }
-echo "run-fuzz: ${#targets[@]} targets, ${seconds} s each, two at a time" >&2
+echo "run-fuzz: ${#targets[@]} targets, ${seconds} s each, $jobs at a time" >&2
 
 run_one() { # the status goes to a file: jobs reaped by `wait -n` keep none
   local name=$1 status=0
@@ -37,7 +38,7 @@ run_one() { # the status goes to a file: jobs reaped by `wait -n` keep none
 
 for name in "${targets[@]}"; do
   rm -f "$out/logs/$name.status"
-  while (($(jobs -rp | wc -l) >= 2)); do wait -n || true; done
+  while (($(jobs -rp | wc -l) >= jobs)); do wait -n || true; done
   run_one "$name" &
 done
 wait

@@ -39,13 +39,13 @@ void CheckRawAnswer(const Bytes& answer, uint32_t mask) {
   Check(next == masked.size());
 }
 
-// Input after the mode byte: per entry a one-byte name length, u32 flags,
-// u16 kind, a padding count (0-3) and the name's bytes (NULs dropped).
+// Input after the mode byte: per entry a u16 name length (below 512), u32
+// flags, u16 kind, a padding count (0-3) and the name's bytes (NULs dropped).
 void CheckBuiltList(fuzzing::Input& input) {
   Bytes answer;
   std::vector<HostShare> expected;
   while (!input.empty()) {
-    const uint8_t nameLength = input.U8();
+    const size_t nameLength = input.U16() % 512;
     const uint32_t flags = input.U32() | 1;
     const uint16_t kind = input.U16();
     const size_t padding = input.U8() & 3;

@@ -59,8 +59,9 @@ seed('share_list_fuzz', 'padding', u8(0) + u32(0x20) + share_entry(0x20, 2, b'Pa
      b'\xab' * 12 + share_entry(0x20, 1, b'Abcd'))
 seed('share_list_fuzz', 'no_nul', u8(0) + u32(0x20) + share_entry(0x20, 1, b'Tail', nul=False))
 built = b''
-for name, flags, kind, pad in ((b'Music', 0x20, 3, 0), (b'Host Disk C', 0x21, 1, 2), (b'x' * 255, 0x20, 4, 1)):
-    built += u8(len(name)) + u32(flags) + u16(kind) + u8(pad) + name
+for name, flags, kind, pad in ((b'Music', 0x20, 3, 0), (b'Host Disk C', 0x21, 1, 2),
+                               (b'x' * 255, 0x20, 4, 1), (b'y' * 256, 0x20, 2, 0)):
+    built += u16(len(name)) + u32(flags) + u16(kind) + u8(pad) + name
 seed('share_list_fuzz', 'built', u8(1) + built)
 
 # device_answer_fuzz: u32 buffer size, u32 status, u32 code, block
