@@ -4,7 +4,7 @@
 # end-to-end and test-environment suites under Wine.
 #   scripts/run-tests.sh            everything
 #   scripts/run-tests.sh -L e2e     only the Windows-side suites with that label
-#   MANTLET_FUZZ_SECONDS=600 scripts/run-tests.sh   a longer fuzzing run
+#   MANTLET_FUZZ_SECONDS=60 scripts/run-tests.sh   fuzz longer (scripts/run-fuzz.sh: only fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -31,9 +31,9 @@ if ((${#ctest_args[@]} == 0)); then
   cmake --build build/native -j "$jobs"
   ctest --test-dir build/native --output-on-failure -j "$jobs"
 
-  section "fuzzing (${MANTLET_FUZZ_SECONDS:-15} s a target, ASan + UBSan)"
+  section "fuzzing (${MANTLET_FUZZ_SECONDS:-10} s a target, ASan + UBSan)"
   configure build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMANTLET_FUZZ=ON \
-    -DMANTLET_FUZZ_SECONDS="${MANTLET_FUZZ_SECONDS:-15}"
+    -DMANTLET_FUZZ_SECONDS="${MANTLET_FUZZ_SECONDS:-10}"
   cmake --build build/fuzz -j "$jobs"
   ctest --test-dir build/fuzz --output-on-failure -j "$jobs"
 

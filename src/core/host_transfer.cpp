@@ -9,6 +9,10 @@ namespace {
 
 constexpr int32_t kChannelReserved = -666;  // a state the host side may leave; still valid
 constexpr int32_t kHighestChannelState = 3;
+// Exchanges in a row that neither send nor receive a byte before a message's
+// transfer is given up: a host that never answers 0 would otherwise hold the
+// caller (the tool's start and stop among them) for ever.
+constexpr uint32_t kMaxIdleExchanges = 1000;
 
 // One chunk of a transfer: the first one (handle -1) opens the transfer and
 // tells the host the total length, later ones carry the handle it gave.
@@ -156,7 +160,13 @@ int SendHostMessage(HostChannel* channel, const uint8_t* data, uint32_t length, 
   transfer.totalLength = length;
   uint32_t sent = 0;
   uint32_t received = 0;
+  uint32_t idle = 0;
   do {
+    if (idle == kMaxIdleExchanges) {
+      if (transfer.state == 1 || transfer.state == 2)
+        EndTransfer(transfer);
+      return kHostCallRefused;
+    }
     const uint32_t chunk = std::min(length - sent, chunkSize);
     const uint32_t room = std::min(replyRoom - received, chunkSize);
     uint32_t replyBytes = 0;
@@ -172,6 +182,7 @@ int SendHostMessage(HostChannel* channel, const uint8_t* data, uint32_t length, 
       return kHostCallReplyTooLarge;
     }
     received += replyBytes;
+    idle = chunk == 0 && replyBytes == 0 ? idle + 1 : 0;
   } while (transfer.state != 0);
   *replyLength = received;
   return kHostCallOk;

@@ -43,7 +43,7 @@ enum HostCallResult : int {
   kHostCallNoHypervisor = -5,
   kHostCallWrongVersion = -6,  // also: an unregistration the host refused
   kHostCallReplyTooLarge = -7,
-  kHostCallRefused = -8,  // the host reported a negative transfer state
+  kHostCallRefused = -8,  // the host reported a negative transfer state, or never ended one
   kHostCallInvalidChannel = -9,
   kHostCallChannelClosed = -10,
 };
@@ -100,7 +100,9 @@ int OpenHostChannel(HostCallPort& port, HostChannel* channel);
 int CloseHostChannel(HostChannel* channel);
 
 // Sends the whole message and collects the host's reply (up to replyRoom
-// bytes) into reply; *replyLength gets the received count.
+// bytes) into reply; *replyLength gets the received count. A host that keeps
+// the transfer going for 1000 exchanges in a row without a byte either way
+// is given up on (-8).
 int SendHostMessage(HostChannel* channel, const uint8_t* data, uint32_t length, uint8_t* reply,
                     uint32_t replyRoom, uint32_t* replyLength);
 

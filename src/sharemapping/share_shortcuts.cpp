@@ -14,6 +14,7 @@
 #include "core/handles.h"
 #include "core/lifecycle.h"
 #include "core/log.h"
+#include "sharemapping/host_answers.h"
 #include "sharemapping/shortcut_folder.h"
 
 namespace mantlet {
@@ -39,15 +40,12 @@ UniqueFile OpenToolsDevice() {
                                 OPEN_EXISTING, 0, nullptr));
 }
 
-// Sends the block and reads back what the device made of it.
-std::optional<DeviceRequest> Exchange(HANDLE device, std::vector<uint8_t>& block) {
+// Sends the block; the device writes its answer over it.
+bool Exchange(HANDLE device, std::vector<uint8_t>& block) {
   DWORD returned = 0;
-  if (!DeviceIoControl(device, kToolsDeviceIoControl, block.data(),
-                       static_cast<DWORD>(block.size()), block.data(),
-                       static_cast<DWORD>(block.size()), &returned, nullptr)) {
-    return std::nullopt;
-  }
-  return DecodeDeviceRequest(block);
+  return DeviceIoControl(device, kToolsDeviceIoControl, block.data(),
+                         static_cast<DWORD>(block.size()), block.data(),
+                         static_cast<DWORD>(block.size()), &returned, nullptr) != FALSE;
 }
 
 // The host's share list, written by the device into a buffer of ours that
@@ -71,19 +69,17 @@ bool GetHostShares(std::vector<uint8_t>& answer) {
     request.buffers.push_back(DeviceBuffer{reinterpret_cast<uintptr_t>(buffer.data()),
                                            static_cast<uint32_t>(size), kDeviceBufferWritable});
     std::vector<uint8_t> block = EncodeDeviceRequest(request);
-    const std::optional<DeviceRequest> reply = Exchange(device.get(), block);
-    if (!reply)
+    if (!Exchange(device.get(), block))
       return false;
-    if (reply->status == kDeviceStatusSuccess && !reply->buffers.empty()) {
-      // The device says how much it wrote; it never gets more than the buffer.
-      buffer.resize(std::min<size_t>(reply->buffers[0].byteCount, size));
+    const ShareListStep step = ReadShareListAnswer(block, size);
+    if (step.kind == ShareListStep::Kind::kDone) {
+      buffer.resize(step.bytes);
       answer = std::move(buffer);
       return true;
     }
-    // A descriptor counts its buffer in 32 bits: no larger buffer can be described.
-    if (reply->status != kDeviceStatusBufferTooSmall || size > UINT32_MAX / 2)
+    if (step.kind != ShareListStep::Kind::kGrow)
       return false;
-    size *= 2;
+    size = step.bytes;
   }
 }
 
@@ -101,14 +97,14 @@ std::optional<uint32_t> AskHostPlatformCode() {
   // asking would hold the worker thread (and so the tool's stop) for ever.
   for (int attempt = 0; attempt < kPlatformCodeAttempts; ++attempt) {
     std::vector<uint8_t> block = EncodeDeviceRequest(request);
-    const std::optional<DeviceRequest> reply = Exchange(device.get(), block);
-    if (!reply || reply->payload.size() < kPlatformCodePayloadBytes)
+    if (!Exchange(device.get(), block))
       return std::nullopt;
-    if (reply->status == kDeviceStatusRetry)
+    const PlatformCodeAnswer answer = ReadPlatformCodeAnswer(block);
+    if (answer.kind == PlatformCodeAnswer::Kind::kAskAgain)
       continue;
-    if (reply->status != kDeviceStatusSuccess)
+    if (answer.kind != PlatformCodeAnswer::Kind::kCode)
       return std::nullopt;
-    return LoadU32(reply->payload.data() + kPlatformCodeWord * 4);
+    return answer.code;
   }
   return std::nullopt;
 }

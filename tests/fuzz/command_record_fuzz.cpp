@@ -3,13 +3,22 @@
 #include <cstdint>
 #include <span>
 
+#include "core/bytes.h"
 #include "core/command_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace mantlet;
   const auto record = ParseCommandRecord(std::span<const uint8_t>(data, size));
+  const int32_t number = size >= 4 ? LoadI32(data) : 0;
+  // Kept exactly when the worker must run it, with the payload from offset 8.
+  if (record.has_value() != (size >= kMinCommandRecordSize && number >= 1 && number <= 18))
+    __builtin_trap();
   if (!record)
     return 0;
+  if (record->command != number || record->payload.data() != data + kCommandPayloadOffset ||
+      record->payload.size() != size - kCommandPayloadOffset) {
+    __builtin_trap();
+  }
   const CommandInfo& info = GetCommandInfo(record->command);
   (void)info;
   const auto names = DecodeVolumeNames(*record);

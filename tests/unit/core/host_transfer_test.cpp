@@ -27,8 +27,8 @@ class SimulatedHost final : public HostCallPort {
  public:
   bool present = true;
   uint32_t version = 2, size = 64, probeWord3 = 0;
-  int32_t finalState = 0;
-  std::map<size_t, Answer> scripted;  // by chunk number, from 0
+  int32_t finalState = 0, doneState = 0;  // doneState: after the completing chunk
+  std::map<size_t, Answer> scripted;      // by chunk number, from 0
   bool failAllocate = false, failLock = false, failUnlock = false;
 
   int probes = 0;
@@ -66,7 +66,7 @@ class SimulatedHost final : public HostCallPort {
     chunks.emplace_back(buffer.begin(), buffer.begin() + w[4]);
     Transfer& t = transfers_[w[1]];
     t.bytes.insert(t.bytes.end(), chunks.back().begin(), chunks.back().end());
-    Answer answer{t.complete ? 0 : 1};
+    Answer answer{t.complete ? doneState : 1};
     if (!t.complete && t.bytes.size() >= t.total) {
       t.complete = true;
       messages.push_back(t.bytes);
@@ -264,6 +264,27 @@ TEST(HostTransfer, message_reply_is_collected_and_limited_to_the_room) {
     EXPECT_EQ(host.ends.size(), c.ends);
     EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
   }
+}
+
+TEST(HostTransfer, host_that_never_ends_a_transfer_is_given_up_after_1000_idle_exchanges) {
+  for (int32_t state : {1, 2, 3}) {
+    SimulatedHost host;
+    host.finalState = host.doneState = state;
+    HostChannel channel;
+    ASSERT_EQ(OpenHostChannel(host, &channel), kHostCallOk);
+    const Bytes data(100, 0x5A);
+    uint32_t replyLength = 0;
+    EXPECT_EQ(SendHostMessage(&channel, data.data(), 100, nullptr, 0, &replyLength),
+              kHostCallRefused)
+        << state;
+    EXPECT_EQ(host.messages, std::vector<Bytes>{data}) << state;
+    EXPECT_EQ(host.chunks.size(), 2u + 1000u) << state;  // the message, then the idle ones
+    EXPECT_EQ(host.ends.size(), state == 3 ? 0u : 1u) << state;
+    EXPECT_EQ(CloseHostChannel(&channel), kHostCallOk);
+  }
+  SimulatedHost host;
+  host.finalState = host.doneState = 1;
+  EXPECT_EQ(AnnounceTool(host, kTool, true), kHostCallUnlockFailed);  // the start goes on
 }
 
 TEST(HostTransfer, damaged_closed_or_unlockable_channels) {
