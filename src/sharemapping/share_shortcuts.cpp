@@ -25,6 +25,10 @@ constexpr char kTag[] = "SHAREMAPPING";
 constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr uint32_t kShareListSelector = 62;
 constexpr size_t kShareListFirstBytes = 256;
+// Room for tens of thousands of shares. A device that calls every buffer too
+// small would otherwise have the worker zero and send buffers up to what a
+// 32-bit descriptor can count, 2 GiB, on every refresh.
+constexpr size_t kShareListMaxBytes = 16u << 20;
 constexpr size_t kPlatformCodePayloadBytes = 248;
 constexpr int kPlatformCodeAttempts = 1000;
 constexpr size_t kPlatformCodeWord = 5;
@@ -80,8 +84,7 @@ bool GetHostShares(std::vector<uint8_t>& answer) {
       answer = std::move(buffer);
       return true;
     }
-    // A descriptor counts its buffer in 32 bits: no larger buffer can be described.
-    if (reply->status != kDeviceStatusBufferTooSmall || size > UINT32_MAX / 2)
+    if (reply->status != kDeviceStatusBufferTooSmall || size >= kShareListMaxBytes)
       return false;
     size *= 2;
   }
