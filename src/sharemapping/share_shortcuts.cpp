@@ -26,6 +26,10 @@ constexpr char kTag[] = "SHAREMAPPING";
 constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr uint32_t kShareListSelector = 62;
 constexpr size_t kShareListFirstBytes = 256;
+// Room for tens of thousands of shares. A device that calls every buffer too
+// small would otherwise have the worker zero and send buffers up to what a
+// 32-bit descriptor can count, 2 GiB, on every refresh.
+constexpr size_t kShareListMaxBytes = 16u << 20;
 constexpr size_t kPlatformCodePayloadBytes = 248;
 constexpr int kPlatformCodeAttempts = 1000;
 constexpr size_t kPlatformCodeWord = 5;
@@ -77,7 +81,7 @@ bool GetHostShares(std::vector<uint8_t>& answer) {
       answer = std::move(buffer);
       return true;
     }
-    if (step.kind != ShareListStep::Kind::kGrow)
+    if (step.kind != ShareListStep::Kind::kGrow || size >= kShareListMaxBytes)
       return false;
     size = step.bytes;
   }

@@ -50,7 +50,9 @@ TEST_F(Education, command_16_starts_the_app_detached_in_its_folder_command_8_0_a
   EXPECT_TRUE(ProcessEnds(run.pid, 10000));
 
   // A second copy replaces the first as the one tracked; the stop ends only it.
+  // Each copy writes its line as it starts: one at a time keeps them in order.
   Run(Record(16, 0));
+  ASSERT_TRUE(Started(install, 2));
   Run(Record(16, 0));
   ASSERT_TRUE(Started(install, 3));
   const auto runs = install.Runs();

@@ -25,6 +25,8 @@ class WeaveTest : public ToolTest {
   // The shell stand-in's desktop and icon view, and the taskbar watcher
   // reporting what it sees; without it there is no icon view to hide.
   virtual bool WithShell() { return false; }
+  // Runs right before the host is launched and the tool started.
+  virtual void BeforeStart() {}
 
   void SetUp() override {
     original_ = ReadDesktopSettings();
@@ -36,6 +38,7 @@ class WeaveTest : public ToolTest {
     if (WithShell()) {
       ASSERT_TRUE(shell_.Launch());
     }
+    BeforeStart();
     ToolTest::SetUp();
     ASSERT_EQ(host.Call("tripwire arm 0").rfind("tripwire=armed", 0), 0u);
     ASSERT_EQ(StartTool(), 0);

@@ -1,5 +1,7 @@
 #include "scoped_registry.h"
 
+#include <sddl.h>
+
 namespace testsupport {
 
 ScopedWineVersion::ScopedWineVersion(const std::wstring& executable, const std::wstring& version)
@@ -17,6 +19,34 @@ ScopedKeyReset::ScopedKeyReset(HKEY root, const std::wstring& path) : root_(root
 
 ScopedKeyReset::~ScopedKeyReset() {
   RegDeleteTreeW(root_, path_.c_str());
+}
+
+ScopedDeniedKey::ScopedDeniedKey(HKEY root, const std::wstring& path) : root_(root), path_(path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, READ_CONTROL | WRITE_DAC, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    return;
+  }
+  DWORD size = 0;
+  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+  previous_.resize(size);
+  PSECURITY_DESCRIPTOR deny = nullptr;
+  if (size != 0 &&
+      RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, previous_.data(), &size) == ERROR_SUCCESS &&
+      ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;KA;;;WD)", SDDL_REVISION_1,
+                                                           &deny, nullptr)) {
+    denied_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, deny) == ERROR_SUCCESS;
+    LocalFree(deny);
+  }
+  RegCloseKey(key);
+}
+
+ScopedDeniedKey::~ScopedDeniedKey() {
+  HKEY key = nullptr;
+  if (denied_ && RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, previous_.data());
+    RegCloseKey(key);
+  }
 }
 
 bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
