@@ -191,9 +191,11 @@ void ReadCommands(HANDLE mailslot) {
     DWORD read = 0;
     if (!ReadFile(mailslot, message.data(), static_cast<DWORD>(message.size()), &read, nullptr)) {
       // Wine fails the read of a zero-length message but takes it off the
-      // slot all the same. Any read that keeps failing leaves the rest to
-      // the next signal rather than spinning here.
-      if (++failedReads > 16)
+      // slot all the same: that is progress, and a run of them must not
+      // strand the records behind it until a signal that may never come.
+      // Any other read that keeps failing leaves the rest to the next signal
+      // rather than spinning here.
+      if (nextSize != 0 && ++failedReads > 16)
         return;
       continue;
     }

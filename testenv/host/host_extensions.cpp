@@ -1,6 +1,7 @@
 #include "host_extensions.h"
 
 #include "call_tripwire.h"
+#include "entry_churn.h"
 #include "hypervisor_emulator.h"
 
 void HostExtensionsInit(int, wchar_t**) {
@@ -10,5 +11,7 @@ void HostExtensionsInit(int, wchar_t**) {
 bool HostExtensionCommand(const std::string& verb, const char* rest, HostReplyFn reply) {
   if (verb == "tripwire")
     return TripwireCommand(rest, reply);
+  if (verb == "churn")
+    return ChurnCommand(rest, reply);
   return testenv::HypervisorCommand(verb, rest, reply);
 }

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 
+#include "resource_counts.h"
 #include "host_extensions.h"
 #include "toolsdev_client.h"
 
@@ -147,21 +148,15 @@ bool Execute(const std::string& line) {
   } else if (v == "threads") {
     Reply("threads=%d", CountThreads());
   } else if (v == "resources") {
-    DWORD handles = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handles);
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof(memory);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                         sizeof(memory));
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     const auto ticks = [](const FILETIME& t) {
       return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
-    Reply("resources handles=%lu gdi=%lu user=%lu threads=%d private=%llu cpu100ns=%llu", handles,
-          GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
-          GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), CountThreads(),
-          static_cast<unsigned long long>(memory.PrivateUsage), ticks(kernel) + ticks(user));
+    Reply("resources handles=%lu gdi=%lu user=%lu threads=%d private=%llu cpu100ns=%llu heap=%llu",
+          HandleCount(), GdiObjectCount(), UserObjectCount(), CountThreads(),
+          static_cast<unsigned long long>(PrivateBytes()), ticks(kernel) + ticks(user),
+          static_cast<unsigned long long>(HeapBytesInUse()));
   } else if (v == "cputime") {
     // Kernel plus user time of this process in 100 ns units. Measured here:
     // under Wine, GetProcessTimes on another process misses its running threads.
