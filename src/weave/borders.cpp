@@ -191,7 +191,7 @@ bool AdjustBorders() {
   const BorderWidths current = GetBorderWidths();
   UniqueRegKey key;
   LSTATUS status =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+      RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   bool hasBackup = false;
   if (status == ERROR_SUCCESS)
@@ -229,7 +229,8 @@ bool RestoreBorders() {
   UniqueRegKey key;
   DWORD border = 0;
   DWORD summary = 0;
-  LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, KEY_ALL_ACCESS, key.put());
+  LSTATUS status =
+      RegOpenKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, KEY_ALL_ACCESS, key.put());
   if (status == ERROR_SUCCESS)
     status = ReadDword(key.get(), kBorderWidth, &border);
   if (status == ERROR_SUCCESS)

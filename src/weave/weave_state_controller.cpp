@@ -38,7 +38,7 @@ bool WeaveStateController::Start() {
     m_key = nullptr;
   }
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+  if (RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
     LogWrite(kWeaveTag, kModuleName, kLogError,
              "Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH occured. Start is failed.");

@@ -6,10 +6,11 @@
 
 #include <cstdint>
 
+#include "settings/settings_key.h"
+
 namespace mantlet {
 
 inline constexpr char kWeaveTag[] = "WEAVESTATECTL";
-inline constexpr char kSettingsKeyPath[] = "SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
 inline constexpr COLORREF kWeaveDesktopColor = 0xCCCCCC;
 
 // Threads: Start and Stop run on the thread that starts and stops the tool,

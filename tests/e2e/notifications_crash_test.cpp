@@ -16,19 +16,12 @@ namespace testsupport {
 namespace {
 
 namespace np = testenv::notifplat;
-const std::wstring kSettings = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+const std::wstring& kSettings = kToolSettingsKey;
 constexpr wchar_t kSaved[] = L"NotificationsState";
 
-class NotificationsCrash : public ToolTest {
+class NotificationsCrash : public ToolTestWithoutSetting {
  protected:
-  void SetUp() override {
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
-    ToolTest::SetUp();
-  }
-  void TearDown() override {
-    ToolTest::TearDown();
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
-  }
+  NotificationsCrash() : ToolTestWithoutSetting(kSaved) {}
   // A new host whose option 3 reads `option`, with the tool started.
   void Relaunch(uint32_t option) {
     host.Close(0);

@@ -10,19 +10,12 @@ namespace testsupport {
 namespace {
 
 namespace np = testenv::notifplat;
-const std::wstring kSettings = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+const std::wstring& kSettings = kToolSettingsKey;
 constexpr wchar_t kSaved[] = L"NotificationsState";
 
-class Notifications : public ToolTest {
+class Notifications : public ToolTestWithoutSetting {
  protected:
-  void SetUp() override {
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
-    ToolTest::SetUp();
-  }
-  void TearDown() override {
-    ToolTest::TearDown();
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kSaved);
-  }
+  Notifications() : ToolTestWithoutSetting(kSaved) {}
   int Option(uint32_t value) {
     host.Call("option 3 " + std::to_string(value));
     return host.CallForInt("vconfig");

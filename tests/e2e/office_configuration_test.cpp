@@ -8,23 +8,16 @@
 namespace testsupport {
 namespace {
 
-const std::wstring kSettings = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+const std::wstring& kSettings = kToolSettingsKey;
 const std::wstring kSuite = L"Software\\Microsoft\\Office\\15.0";
 const std::wstring kCommon = kSuite + L"\\Common";
 const std::wstring kGraphics = kCommon + L"\\Graphics";
 constexpr wchar_t kRecord[] = L"MSODisableHardwareAcceleration";
 constexpr wchar_t kSwitch[] = L"DisableHardwareAcceleration";
 
-class OfficeConfiguration : public ToolTest {
+class OfficeConfiguration : public ToolTestWithoutSetting {
  protected:
-  void SetUp() override {
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kRecord);
-    ToolTest::SetUp();
-  }
-  void TearDown() override {
-    ToolTest::TearDown();
-    DeleteValue(HKEY_CURRENT_USER, kSettings, kRecord);
-  }
+  OfficeConfiguration() : ToolTestWithoutSetting(kRecord) {}
   void Restart() {
     EXPECT_EQ(StopTool(), 0);
     EXPECT_EQ(StartTool(), 0);

@@ -9,6 +9,7 @@
 
 #include "host_process.h"
 #include "log_tail.h"
+#include "scoped_registry.h"
 #include "tool_channel.h"
 #include "toolsdev_client.h"
 #include "wait_until.h"
@@ -43,6 +44,29 @@ class ToolTest : public ::testing::Test {
   testenv::ToolsDevControl device;
   LogTail log;
   HostProcess host;
+};
+
+// The tool's own key under HKEY_CURRENT_USER, where it keeps what it saves.
+inline const std::wstring kToolSettingsKey = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+
+// A tool test that starts and ends without one of the tool's own values, so
+// that nothing a previous test saved is taken for the user's.
+class ToolTestWithoutSetting : public ToolTest {
+ protected:
+  explicit ToolTestWithoutSetting(const wchar_t* name) : setting_(name) {}
+
+  void SetUp() override {
+    DeleteValue(HKEY_CURRENT_USER, kToolSettingsKey, setting_);
+    ToolTest::SetUp();
+  }
+
+  void TearDown() override {
+    ToolTest::TearDown();
+    DeleteValue(HKEY_CURRENT_USER, kToolSettingsKey, setting_);
+  }
+
+ private:
+  const wchar_t* setting_;
 };
 
 }  // namespace testsupport
