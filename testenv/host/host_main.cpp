@@ -11,16 +11,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
 
-#include "resource_counts.h"
+#include "command_console.h"
 #include "host_extensions.h"
+#include "resource_counts.h"
 #include "toolsdev_client.h"
 
 namespace {
+
+using testenv::ConsoleReply;
+using testenv::PumpThreadMessages;
 
 using StartToolFn = int(WINAPI*)();
 using StopToolFn = int(WINAPI*)();
@@ -42,24 +45,6 @@ std::mutex g_optionsLock;
 std::map<uint32_t, uint32_t> g_options;
 volatile LONG g_optionCalls = 0;
 
-std::mutex g_linesLock;
-std::deque<std::string> g_lines;
-HANDLE g_linesReady = nullptr;
-bool g_inputClosed = false;
-
-void Reply(const char* format, ...) {
-  char text[1024];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  std::string line = text;
-  line += "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-            nullptr);
-}
-
 template <typename Fn>
 Fn Proc(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -68,7 +53,7 @@ Fn Proc(HMODULE module, const char* name) {
 bool LoadModule() {
   HMODULE handle = LoadLibraryW(g_modulePath.c_str());
   if (handle == nullptr) {
-    Reply("load=fail err=%lu", GetLastError());
+    ConsoleReply("load=fail err=%lu", GetLastError());
     return false;
   }
   g_module.handle = handle;
@@ -77,7 +62,7 @@ bool LoadModule() {
   g_module.notify = Proc<NotifyToolFn>(handle, "NotifyTool");
   g_module.vconfig = Proc<VConfigChangedFn>(handle, "VConfigChanged");
   const bool complete = g_module.start && g_module.stop && g_module.notify && g_module.vconfig;
-  Reply(complete ? "load=ok" : "load=fail missing-export");
+  ConsoleReply(complete ? "load=ok" : "load=fail missing-export");
   return complete;
 }
 
@@ -97,14 +82,6 @@ int CountThreads() {
   return count;
 }
 
-void PumpMessages() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
-
 // Runs one command line; false ends the process's loop.
 bool Execute(const std::string& line) {
   char verb[64] = {};
@@ -118,19 +95,19 @@ bool Execute(const std::string& line) {
   if (v.empty())
     return true;
   if (v == "ping") {
-    Reply("pong");
+    ConsoleReply("pong");
   } else if (v == "start") {
-    Reply(loaded ? "StartTool=%d" : "StartTool=unloaded", loaded ? g_module.start() : 0);
+    ConsoleReply(loaded ? "StartTool=%d" : "StartTool=unloaded", loaded ? g_module.start() : 0);
   } else if (v == "stop") {
-    Reply(loaded ? "StopTool=%d" : "StopTool=unloaded", loaded ? g_module.stop() : 0);
+    ConsoleReply(loaded ? "StopTool=%d" : "StopTool=unloaded", loaded ? g_module.stop() : 0);
   } else if (v == "notify") {
     const int n = sscanf(rest, "%lu %lu", &a, &b);
-    Reply(loaded ? "NotifyTool=%d" : "NotifyTool=unloaded",
-          loaded && n >= 1 ? g_module.notify(a, n == 2 ? b : 0) : 0);
+    ConsoleReply(loaded ? "NotifyTool=%d" : "NotifyTool=unloaded",
+                 loaded && n >= 1 ? g_module.notify(a, n == 2 ? b : 0) : 0);
   } else if (v == "vconfig") {
     sscanf(rest, "%lu", &a);
-    Reply(loaded ? "VConfigChanged=%d" : "VConfigChanged=unloaded",
-          loaded ? g_module.vconfig(a) : 0);
+    ConsoleReply(loaded ? "VConfigChanged=%d" : "VConfigChanged=unloaded",
+                 loaded ? g_module.vconfig(a) : 0);
   } else if (v == "option") {
     if (sscanf(rest, "%lu %63s", &a, word) == 2) {
       std::lock_guard<std::mutex> hold(g_optionsLock);
@@ -139,24 +116,25 @@ bool Execute(const std::string& line) {
       } else {
         g_options[a] = strtoul(word, nullptr, 0);
       }
-      Reply("option=ok");
+      ConsoleReply("option=ok");
     } else {
-      Reply("option=usage");
+      ConsoleReply("option=usage");
     }
   } else if (v == "optioncalls") {
-    Reply("optioncalls=%ld", g_optionCalls);
+    ConsoleReply("optioncalls=%ld", g_optionCalls);
   } else if (v == "threads") {
-    Reply("threads=%d", CountThreads());
+    ConsoleReply("threads=%d", CountThreads());
   } else if (v == "resources") {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     const auto ticks = [](const FILETIME& t) {
       return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
-    Reply("resources handles=%lu gdi=%lu user=%lu threads=%d private=%llu cpu100ns=%llu heap=%llu",
-          HandleCount(), GdiObjectCount(), UserObjectCount(), CountThreads(),
-          static_cast<unsigned long long>(PrivateBytes()), ticks(kernel) + ticks(user),
-          static_cast<unsigned long long>(HeapBytesInUse()));
+    ConsoleReply(
+        "resources handles=%lu gdi=%lu user=%lu threads=%d private=%llu cpu100ns=%llu heap=%llu",
+        HandleCount(), GdiObjectCount(), UserObjectCount(), CountThreads(),
+        static_cast<unsigned long long>(PrivateBytes()), ticks(kernel) + ticks(user),
+        static_cast<unsigned long long>(HeapBytesInUse()));
   } else if (v == "cputime") {
     // Kernel plus user time of this process in 100 ns units. Measured here:
     // under Wine, GetProcessTimes on another process misses its running threads.
@@ -165,63 +143,39 @@ bool Execute(const std::string& line) {
     const auto value = [](const FILETIME& t) {
       return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
     };
-    Reply("cputime=%llu", value(kernel) + value(user));
+    ConsoleReply("cputime=%llu", value(kernel) + value(user));
   } else if (v == "workarea") {
     RECT r = {};
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &r, 0);
-    Reply("workarea=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
+    ConsoleReply("workarea=%ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
   } else if (v == "unload") {
     if (loaded)
       FreeLibrary(g_module.handle);
     g_module = Module{};
-    Reply("unload=ok");
+    ConsoleReply("unload=ok");
   } else if (v == "load") {
     if (!loaded)
       LoadModule();
     else
-      Reply("load=ok");
+      ConsoleReply("load=ok");
   } else if (v == "sleep") {
     sscanf(rest, "%lu", &a);
     const DWORD until = GetTickCount() + a;
     while (static_cast<LONG>(until - GetTickCount()) > 0) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, until - GetTickCount(), QS_ALLINPUT);
-      PumpMessages();
+      PumpThreadMessages();
     }
-    Reply("sleep=ok");
+    ConsoleReply("sleep=ok");
   } else if (v == "exit") {
-    Reply("exit=ok");
+    ConsoleReply("exit=ok");
     ExitProcess(0);
   } else if (v == "quit") {
-    Reply("quit=ok");
+    ConsoleReply("quit=ok");
     return false;
-  } else if (!HostExtensionCommand(v, rest, &Reply)) {
-    Reply("unknown=%s", verb);
+  } else if (!HostExtensionCommand(v, rest, &ConsoleReply)) {
+    ConsoleReply("unknown=%s", verb);
   }
   return true;
-}
-
-DWORD WINAPI InputReader(void*) {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  std::string pending;
-  char chunk[512];
-  DWORD read = 0;
-  while (ReadFile(input, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-    pending.append(chunk, read);
-    size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, end);
-      if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-      pending.erase(0, end + 1);
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.push_back(line);
-      SetEvent(g_linesReady);
-    }
-  }
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  g_inputClosed = true;
-  SetEvent(g_linesReady);
-  return 0;
 }
 
 }  // namespace
@@ -248,42 +202,13 @@ int wmain(int argc, wchar_t** argv) {
   const bool loadNow = !(argc >= 3 && wcscmp(argv[2], L"--no-load") == 0);
   HostExtensionsInit(argc, argv);
 
-  g_linesReady = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   // Requests whose answers go into a caller's buffer (the share list) are
   // made from this process; the device stand-in writes them through here.
   testenv::DescriptorCopier copier;
   copier.Start();
   if (loadNow)
     LoadModule();
-  HANDLE reader = CreateThread(nullptr, 0, InputReader, nullptr, 0, nullptr);
-
-  bool running = true;
-  while (running) {
-    const DWORD wait = MsgWaitForMultipleObjects(1, &g_linesReady, FALSE, INFINITE, QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0 + 1) {
-      PumpMessages();
-      continue;
-    }
-    for (;;) {
-      std::string line;
-      {
-        std::lock_guard<std::mutex> hold(g_linesLock);
-        if (g_lines.empty()) {
-          if (g_inputClosed)
-            running = false;
-          break;
-        }
-        line = g_lines.front();
-        g_lines.pop_front();
-      }
-      if (!Execute(line)) {
-        running = false;
-        break;
-      }
-    }
-  }
-  // The reader may still sit in ReadFile on a pipe nobody closes.
-  CloseHandle(reader);
+  testenv::RunCommandConsole(&Execute);
   copier.Stop();
   return 0;
 }

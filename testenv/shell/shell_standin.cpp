@@ -33,12 +33,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "command_console.h"
+
 namespace {
+
+using testenv::ConsoleReply;
 
 constexpr WPARAM kToggleDesktopCommand = 407;
 
@@ -82,23 +84,6 @@ struct Shell {
   int toggles = 0;
   RECT monitor = {};
 } g_shell;
-
-std::mutex g_linesLock;
-std::deque<std::string> g_lines;
-HANDLE g_linesReady = nullptr;
-bool g_inputClosed = false;
-
-void Reply(const char* format, ...) {
-  char text[8192];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof(text), format, args);
-  va_end(args);
-  std::string line = std::string(text) + "\n";
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-            nullptr);
-}
 
 void AppendLog(const char* format, ...) {
   char text[256];
@@ -400,21 +385,21 @@ bool Execute(const std::string& line) {
   if (v.empty())
     return true;
   if (v == "ping") {
-    Reply("pong");
+    ConsoleReply("pong");
   } else if (v == "state") {
     int secondariesVisible = 0;
     for (HWND s : g_shell.secondaries)
       secondariesVisible += IsWindowVisible(s) ? 1 : 0;
-    Reply("taskbar=%d start=%d desktop=%d secondaries=%zu/%d toggles=%d",
-          IsWindowVisible(g_shell.tray) ? 1 : 0, IsWindowVisible(g_shell.start) ? 1 : 0,
-          GetParent(g_shell.view) == g_shell.worker ? 1 : 0, g_shell.secondaries.size(),
-          secondariesVisible, g_shell.toggles);
+    ConsoleReply("taskbar=%d start=%d desktop=%d secondaries=%zu/%d toggles=%d",
+                 IsWindowVisible(g_shell.tray) ? 1 : 0, IsWindowVisible(g_shell.start) ? 1 : 0,
+                 GetParent(g_shell.view) == g_shell.worker ? 1 : 0, g_shell.secondaries.size(),
+                 secondariesVisible, g_shell.toggles);
   } else if (v == "found") {
-    Reply("found tray=%d appbar=%d", FindWindowW(L"Shell_TrayWnd", nullptr) == g_shell.tray,
-          FindWindowW(L"WineAppBar", nullptr) == g_shell.appBarService);
+    ConsoleReply("found tray=%d appbar=%d", FindWindowW(L"Shell_TrayWnd", nullptr) == g_shell.tray,
+                 FindWindowW(L"WineAppBar", nullptr) == g_shell.appBarService);
   } else if (v == "toggle") {
     Toggle();
-    Reply("toggle=ok");
+    ConsoleReply("toggle=ok");
   } else if (v == "hide" || v == "show") {
     const int command = v == "hide" ? SW_HIDE : SW_SHOWNOACTIVATE;
     if (strcmp(word, "secondaries") == 0) {
@@ -423,25 +408,25 @@ bool Execute(const std::string& line) {
     } else if (HWND target = Target(word)) {
       ShowWindow(target, command);
     } else {
-      Reply("%s=unknown", verb);
+      ConsoleReply("%s=unknown", verb);
       return true;
     }
-    Reply("%s=ok", verb);
+    ConsoleReply("%s=ok", verb);
   } else if (v == "taskbar" && sscanf(line.c_str(), "%*s %ld %ld %ld %ld", &l, &t, &r, &b) == 4) {
     SetWindowPos(g_shell.tray, nullptr, l, t, r - l, b - t, SWP_NOZORDER | SWP_NOACTIVATE);
     PlaceStartButton();
-    Reply("taskbar=ok");
+    ConsoleReply("taskbar=ok");
   } else if (v == "secondary" && strcmp(word, "clear") == 0) {
     for (HWND s : g_shell.secondaries)
       DestroyWindow(s);
     g_shell.secondaries.clear();
-    Reply("secondary=0");
+    ConsoleReply("secondary=0");
   } else if (v == "secondary" && sscanf(line.c_str(), "%*s %ld %ld %ld %ld", &l, &t, &r, &b) == 4) {
     g_shell.secondaries.push_back(MakeTaskbar(L"Shell_SecondaryTrayWnd", RECT{l, t, r, b}));
-    Reply("secondary=%zu", g_shell.secondaries.size());
+    ConsoleReply("secondary=%zu", g_shell.secondaries.size());
   } else if (v == "autohide") {
     g_shell.autoHide = strcmp(word, "1") == 0;
-    Reply("autohide=%d", g_shell.autoHide ? 1 : 0);
+    ConsoleReply("autohide=%d", g_shell.autoHide ? 1 : 0);
   } else if (v == "appbars") {
     std::string text = "appbars=" + std::to_string(g_shell.appBars.size());
     for (const AppBar& bar : g_shell.appBars) {
@@ -451,13 +436,13 @@ bool Execute(const std::string& line) {
                static_cast<long>(bar.state), bar.placed ? 1 : 0);
       text += item;
     }
-    Reply("%s", text.c_str());
+    ConsoleReply("%s", text.c_str());
   } else if (v == "appbarlog") {
     if (strcmp(word, "reset") == 0) {
       g_shell.appBarLog.clear();
-      Reply("appbarlog=");
+      ConsoleReply("appbarlog=");
     } else {
-      Reply("appbarlog=%s", g_shell.appBarLog.c_str());
+      ConsoleReply("appbarlog=%s", g_shell.appBarLog.c_str());
     }
   } else if (v == "repaint") {
     // The taskbar and its button stay above the desktop's windows, as a real
@@ -471,38 +456,14 @@ bool Execute(const std::string& line) {
       RedrawWindow(w, nullptr, nullptr,
                    RDW_ERASE | RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     }
-    Reply("repaint=ok");
+    ConsoleReply("repaint=ok");
   } else if (v == "exit") {
-    Reply("exit=ok");
+    ConsoleReply("exit=ok");
     return false;
   } else {
-    Reply("unknown=%s", verb);
+    ConsoleReply("unknown=%s", verb);
   }
   return true;
-}
-
-DWORD WINAPI InputReader(void*) {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  std::string pending;
-  char chunk[512];
-  DWORD read = 0;
-  while (ReadFile(input, chunk, sizeof(chunk), &read, nullptr) && read > 0) {
-    pending.append(chunk, read);
-    size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, end);
-      if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-      pending.erase(0, end + 1);
-      std::lock_guard<std::mutex> hold(g_linesLock);
-      g_lines.push_back(line);
-      SetEvent(g_linesReady);
-    }
-  }
-  std::lock_guard<std::mutex> hold(g_linesLock);
-  g_inputClosed = true;
-  SetEvent(g_linesReady);
-  return 0;
 }
 
 }  // namespace
@@ -516,39 +477,10 @@ int wmain(int argc, wchar_t** argv) {
             &taskbar.bottom);
   }
   CreateShell(taskbar);
-  Reply("shell=ready tray=%d appbar=%d", FindWindowW(L"Shell_TrayWnd", nullptr) == g_shell.tray,
-        FindWindowW(L"WineAppBar", nullptr) == g_shell.appBarService);
+  ConsoleReply("shell=ready tray=%d appbar=%d",
+               FindWindowW(L"Shell_TrayWnd", nullptr) == g_shell.tray,
+               FindWindowW(L"WineAppBar", nullptr) == g_shell.appBarService);
 
-  g_linesReady = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE reader = CreateThread(nullptr, 0, InputReader, nullptr, 0, nullptr);
-  bool running = true;
-  while (running) {
-    const DWORD wait = MsgWaitForMultipleObjects(1, &g_linesReady, FALSE, INFINITE, QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0 + 1) {
-      MSG msg;
-      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-      continue;
-    }
-    for (;;) {
-      std::string line;
-      {
-        std::lock_guard<std::mutex> hold(g_linesLock);
-        if (g_lines.empty()) {
-          running = !g_inputClosed;
-          break;
-        }
-        line = g_lines.front();
-        g_lines.pop_front();
-      }
-      if (!Execute(line)) {
-        running = false;
-        break;
-      }
-    }
-  }
-  CloseHandle(reader);
+  testenv::RunCommandConsole(&Execute);
   return 0;
 }

@@ -237,25 +237,25 @@ bool ToolsDevControl::WaitPendingHostWaits(uint32_t count, DWORD timeoutMs) {
 }
 
 bool ToolsDevControl::SetResponse(uint32_t code, const DevResponse& response, bool oneShot) {
-  TdResponse spec{};
-  spec.code = code;
-  spec.oneShot = oneShot ? 1 : 0;
-  spec.blockStatus = response.blockStatus;
-  spec.irpStatus = response.irpStatus;
-  spec.patchOffset = response.patchOffset;
-  spec.patchLength = static_cast<uint32_t>(response.patch.size());
-  spec.hasDescriptorData = response.hasDescriptorData ? 1 : 0;
-  spec.descriptorLength =
+  TdResponse scripted{};
+  scripted.code = code;
+  scripted.oneShot = oneShot ? 1 : 0;
+  scripted.blockStatus = response.blockStatus;
+  scripted.irpStatus = response.irpStatus;
+  scripted.patchOffset = response.patchOffset;
+  scripted.patchLength = static_cast<uint32_t>(response.patch.size());
+  scripted.hasDescriptorData = response.hasDescriptorData ? 1 : 0;
+  scripted.descriptorLength =
       response.hasDescriptorData ? static_cast<uint32_t>(response.descriptorData.size()) : 0;
-  spec.tooSmallStatus = response.tooSmallStatus;
-  spec.delayMs = response.delayMs;
-  std::vector<uint8_t> in(sizeof(spec) + spec.patchLength + spec.descriptorLength);
-  std::memcpy(in.data(), &spec, sizeof(spec));
-  if (spec.patchLength)
-    std::memcpy(in.data() + sizeof(spec), response.patch.data(), spec.patchLength);
-  if (spec.descriptorLength)
-    std::memcpy(in.data() + sizeof(spec) + spec.patchLength, response.descriptorData.data(),
-                spec.descriptorLength);
+  scripted.tooSmallStatus = response.tooSmallStatus;
+  scripted.delayMs = response.delayMs;
+  std::vector<uint8_t> in(sizeof(scripted) + scripted.patchLength + scripted.descriptorLength);
+  std::memcpy(in.data(), &scripted, sizeof(scripted));
+  if (scripted.patchLength)
+    std::memcpy(in.data() + sizeof(scripted), response.patch.data(), scripted.patchLength);
+  if (scripted.descriptorLength)
+    std::memcpy(in.data() + sizeof(scripted) + scripted.patchLength, response.descriptorData.data(),
+                scripted.descriptorLength);
   return Control(TD_IOCTL_SET_RESPONSE, in.data(), static_cast<DWORD>(in.size()), nullptr, 0,
                  nullptr);
 }

@@ -43,7 +43,7 @@ typedef struct RecordSlot {
 typedef struct ScriptedResponse {
   LIST_ENTRY link;
   volatile LONG refs;
-  TdResponse spec;
+  TdResponse scripted;
   UCHAR data[]; /* patch bytes, then descriptor bytes */
 } ScriptedResponse;
 
@@ -331,7 +331,7 @@ static void DeliverOrders(LIST_ENTRY* done) {
     outLength =
         IoGetCurrentIrpStackLocation(slot->irp)->Parameters.DeviceIoControl.OutputBufferLength;
     header.orderId = order->orderId;
-    header.length = order->response->spec.descriptorLength;
+    header.length = order->response->scripted.descriptorLength;
     header.address = order->address;
     needed = (ULONG)sizeof(header) + header.length;
     RtlCopyMemory(out, &header, sizeof(header));
@@ -339,8 +339,8 @@ static void DeliverOrders(LIST_ENTRY* done) {
       Retire(slot, STATUS_BUFFER_OVERFLOW, sizeof(header), done);
       continue;
     }
-    RtlCopyMemory(out + sizeof(header), order->response->data + order->response->spec.patchLength,
-                  header.length);
+    RtlCopyMemory(out + sizeof(header),
+                  order->response->data + order->response->scripted.patchLength, header.length);
     order->copier = slot->file;
     Retire(slot, STATUS_SUCCESS, needed, done);
   }
@@ -357,7 +357,7 @@ static void FailUndeliverableOrders(LIST_ENTRY* done) {
     if (!Detach(h))
       continue;
     Put32((UCHAR*)h->irp->AssociatedIrp.SystemBuffer + 4, TD_STATUS_NO_COPIER);
-    Retire(h, h->response->spec.irpStatus, h->length, done);
+    Retire(h, h->response->scripted.irpStatus, h->length, done);
   }
 }
 
@@ -369,7 +369,7 @@ static void FailUndeliverableOrders(LIST_ENTRY* done) {
  * the first descriptor. */
 static BOOLEAN ApplyResponse(UCHAR* block, ULONG length, const ScriptedResponse* r,
                              ULONG* descriptorOffset) {
-  const TdResponse* s = &r->spec;
+  const TdResponse* s = &r->scripted;
   ULONG offset, count;
   Put32(block + 4, s->blockStatus);
   if (s->patchLength && s->patchOffset < length) {
@@ -409,10 +409,10 @@ static void AnswerPending(Pending* p) {
   InitializeListHead(&done);
   Lock(&irql);
   if (!needsCopy) {
-    Retire(p, p->response->spec.irpStatus, p->length, &done);
+    Retire(p, p->response->scripted.irpStatus, p->length, &done);
   } else if (g.copierFiles == 0) {
     Put32(block + 4, TD_STATUS_NO_COPIER);
-    Retire(p, p->response->spec.irpStatus, p->length, &done);
+    Retire(p, p->response->scripted.irpStatus, p->length, &done);
   } else {
     p->orderId = ++g.nextOrderId;
     p->descriptorOffset = offset;
@@ -460,7 +460,7 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
     LIST_ENTRY* e;
     for (e = g.responses.Flink; e != &g.responses; e = e->Flink) {
       ScriptedResponse* c = CONTAINING_RECORD(e, ScriptedResponse, link);
-      if (c->spec.code == code && c->spec.oneShot) {
+      if (c->scripted.code == code && c->scripted.oneShot) {
         RemoveEntryList(&c->link);
         r = c; /* the list's reference moves to this request */
         break;
@@ -469,7 +469,7 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
     if (!r && code != TD_HOST_EVENT_CODE) {
       for (e = g.responses.Flink; e != &g.responses; e = e->Flink) {
         ScriptedResponse* c = CONTAINING_RECORD(e, ScriptedResponse, link);
-        if (c->spec.code == code && !c->spec.oneShot) {
+        if (c->scripted.code == code && !c->scripted.oneShot) {
           InterlockedIncrement(&c->refs);
           r = c;
           break;
@@ -487,8 +487,9 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
     return CompleteNow(irp, STATUS_SUCCESS, length);
   }
 
-  if (r && r->spec.delayMs == 0 && (!r->spec.hasDescriptorData || NT_ERROR(r->spec.irpStatus))) {
-    NTSTATUS status = r->spec.irpStatus;
+  if (r && r->scripted.delayMs == 0 &&
+      (!r->scripted.hasDescriptorData || NT_ERROR(r->scripted.irpStatus))) {
+    NTSTATUS status = r->scripted.irpStatus;
     ULONG unused;
     ApplyResponse(block, length, r, &unused);
     FinishRecord(seq, Get32(block + 4), status);
@@ -522,8 +523,8 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
     CompleteDone(&done);
     return STATUS_PENDING;
   }
-  if (r->spec.delayMs) {
-    p->dueQpc = arrival + (LONGLONG)r->spec.delayMs * g.qpcFrequency / 1000;
+  if (r->scripted.delayMs) {
+    p->dueQpc = arrival + (LONGLONG)r->scripted.delayMs * g.qpcFrequency / 1000;
     if (!Enqueue(p, PK_DELAYED))
       Retire(p, STATUS_CANCELLED, 0, &done);
     WakeRecordWaiters(seq, code, &done);
@@ -666,34 +667,35 @@ static NTSTATUS OnReadRecords(PIRP irp, ULONG inLength, ULONG outLength) {
 }
 
 static NTSTATUS OnSetResponse(PIRP irp, ULONG inLength) {
-  TdResponse spec;
+  TdResponse scripted;
   ScriptedResponse* r;
   ScriptedResponse* replaced = NULL;
   ULONG dataBytes;
   KIRQL irql;
-  if (inLength < sizeof(spec))
+  if (inLength < sizeof(scripted))
     return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
-  RtlCopyMemory(&spec, irp->AssociatedIrp.SystemBuffer, sizeof(spec));
-  if (spec.patchLength > TD_MAX_RESPONSE_BYTES || spec.descriptorLength > TD_MAX_RESPONSE_BYTES)
+  RtlCopyMemory(&scripted, irp->AssociatedIrp.SystemBuffer, sizeof(scripted));
+  if (scripted.patchLength > TD_MAX_RESPONSE_BYTES ||
+      scripted.descriptorLength > TD_MAX_RESPONSE_BYTES)
     return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
-  dataBytes = spec.patchLength + spec.descriptorLength;
-  if (inLength - sizeof(spec) < dataBytes || spec.oneShot > 1 || spec.hasDescriptorData > 1 ||
-      spec.irpStatus == STATUS_PENDING)
+  dataBytes = scripted.patchLength + scripted.descriptorLength;
+  if (inLength - sizeof(scripted) < dataBytes || scripted.oneShot > 1 ||
+      scripted.hasDescriptorData > 1 || scripted.irpStatus == STATUS_PENDING)
     return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
-  if (!spec.hasDescriptorData)
-    spec.descriptorLength = 0;
+  if (!scripted.hasDescriptorData)
+    scripted.descriptorLength = 0;
   r = ExAllocatePoolWithTag(NonPagedPool, sizeof(*r) + dataBytes, TD_TAG);
   if (!r)
     return CompleteNow(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
   r->refs = 1;
-  r->spec = spec;
-  RtlCopyMemory(r->data, (UCHAR*)irp->AssociatedIrp.SystemBuffer + sizeof(spec), dataBytes);
+  r->scripted = scripted;
+  RtlCopyMemory(r->data, (UCHAR*)irp->AssociatedIrp.SystemBuffer + sizeof(scripted), dataBytes);
   Lock(&irql);
-  if (!spec.oneShot) {
+  if (!scripted.oneShot) {
     LIST_ENTRY* e;
     for (e = g.responses.Flink; e != &g.responses; e = e->Flink) {
       ScriptedResponse* c = CONTAINING_RECORD(e, ScriptedResponse, link);
-      if (c->spec.code == spec.code && !c->spec.oneShot) {
+      if (c->scripted.code == scripted.code && !c->scripted.oneShot) {
         RemoveEntryList(&c->link);
         replaced = c;
         break;
@@ -711,7 +713,7 @@ static void TakeResponses(ULONG code, LIST_ENTRY* into) {
   while (e != &g.responses) {
     ScriptedResponse* c = CONTAINING_RECORD(e, ScriptedResponse, link);
     e = e->Flink;
-    if (code != 0 && c->spec.code != code)
+    if (code != 0 && c->scripted.code != code)
       continue;
     RemoveEntryList(&c->link);
     InsertTailList(into, &c->link);
@@ -844,12 +846,12 @@ static NTSTATUS OnCopierDone(PIRP irp, ULONG inLength) {
       break; /* being cancelled: the copy no longer matters */
     block = h->irp->AssociatedIrp.SystemBuffer;
     if (report.ok) {
-      Put32(block + h->descriptorOffset + 8, h->response->spec.descriptorLength);
-      Put32(block + 4, h->response->spec.blockStatus);
+      Put32(block + h->descriptorOffset + 8, h->response->scripted.descriptorLength);
+      Put32(block + 4, h->response->scripted.blockStatus);
     } else {
       Put32(block + 4, TD_STATUS_COPY_FAILED);
     }
-    Retire(h, h->response->spec.irpStatus, h->length, &done);
+    Retire(h, h->response->scripted.irpStatus, h->length, &done);
     break;
   }
   Unlock(irql);
