@@ -308,12 +308,15 @@ int NotifyTool(uint32_t code, uint32_t /*arg*/) {
   } else if (code == kAnnounceAgain) {
     RegisterTool();
   }
+  // Each component on its own: one that fails does not keep the code from
+  // the others.
   if (g_components.keyboard)
-    g_components.keyboard->OnNotify(code);
+    RunGuarded("CKeyboardLayout::OnNotify", [&] { g_components.keyboard->OnNotify(code); });
   if (g_components.shareMapping)
-    g_components.shareMapping->NotifyTool(code);
+    RunGuarded("GuestShareMapping::NotifyTool",
+               [&] { g_components.shareMapping->NotifyTool(code); });
   if (g_components.relocate)
-    g_components.relocate->NotifyTool(code);
+    RunGuarded("RelocateTaskbar::NotifyTool", [&] { g_components.relocate->NotifyTool(code); });
   return 0;
 }
 
