@@ -17,8 +17,8 @@ inline constexpr wchar_t kInstallKeyPath[] = L"SOFTWARE\\Corvane\\Corvane Tools"
 // reads the 64-bit view and then the 32-bit view, a 32-bit build the 32-bit
 // view and then the 64-bit view. So either build reads both views, and when
 // the tools are installed in both, the installation this module belongs to
-// wins. Both views are named: the process's default view is the own one,
-// and leaving it implicit once would read one view twice and never the other.
+// wins. Both are named rather than one left to the process's default view,
+// so that the list says which two views are read in either build.
 inline constexpr REGSAM kInstallKeyViews[2] = {
 #if defined(_WIN64)
     KEY_WOW64_64KEY, KEY_WOW64_32KEY
