@@ -163,8 +163,10 @@ bool OnProcessAttach(HMODULE instance) {
   }
   g_tool.singleInstanceMutex = mutex;
   DisableThreadLibraryCalls(instance);
-  InstallHostCallGuard();
-  InstallHostLogForwarder();
+  // Without the guard the forwarder's probe would fault on every line where
+  // there is no hypervisor; lines then go to the file only.
+  if (InstallHostCallGuard())
+    InstallHostLogForwarder();
   return true;
 }
 
