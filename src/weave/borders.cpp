@@ -5,7 +5,7 @@
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/windows_version.h"
-#include "weave/registry_values.h"
+#include "core/registry.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -34,19 +34,31 @@ struct AdjustingThreadSlot {
 };
 AdjustingThreadSlot g_adjusting;
 
+// Both halves of the backup: ERROR_SUCCESS when both are there,
+// ERROR_FILE_NOT_FOUND when one is missing (a crash between the two writes or
+// deletions leaves a lone half, which counts as no backup), or the registry's
+// failure. Both are always read, so that a half of another type or size is
+// removed even when the other one is missing.
+LSTATUS ReadBorderBackup(HKEY key, DWORD* border, DWORD* summary) {
+  const ValueRead halves[] = {ReadSavedDword(key, kBorderWidth, kWeaveTag, border),
+                              ReadSavedDword(key, kBorderWidthSummary, kWeaveTag, summary)};
+  LSTATUS status = ERROR_SUCCESS;
+  for (const ValueRead& half : halves) {
+    if (half.state == ValueState::kFailed)
+      return half.status;
+    if (!half.found())
+      status = ERROR_FILE_NOT_FOUND;
+  }
+  return status;
+}
+
 // ERROR_SUCCESS with *has set, or the registry failure of the caller.
 LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
   DWORD ignored = 0;
-  for (const wchar_t* name : {kBorderWidth, kBorderWidthSummary}) {
-    const LSTATUS status = ReadDword(key, name, &ignored);
-    if (status == ERROR_FILE_NOT_FOUND) {
-      *has = false;
-      return ERROR_SUCCESS;
-    }
-    if (status != ERROR_SUCCESS)
-      return status;
-  }
-  *has = true;
+  const LSTATUS status = ReadBorderBackup(key, &ignored, &ignored);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+    return status;
+  *has = status == ERROR_SUCCESS;
   return ERROR_SUCCESS;
 }
 
@@ -196,19 +208,21 @@ bool AdjustBorders() {
   bool hasBackup = false;
   if (status == ERROR_SUCCESS)
     status = HasBackedUpBorderWidths(key.get(), &hasBackup);
+  bool backedUpNow = false;
   if (status == ERROR_SUCCESS) {
     if (hasBackup) {
-      // The older backup holds the user's widths; the current ones may
-      // already be the adjusted ones.
+      // The older backup holds the user's widths (its restore failed); the
+      // current ones may already be the adjusted ones.
       MLOG(kLogWarning, kWeaveTag, "already has backed up border widths");
     } else {
       // The sum first: a backup cut short by a crash then lacks
       // "BorderWidth", which every reader takes for no backup at all.
       const BorderBackup backup = BackupOf(current);
-      status =
-          WriteDword(key.get(), kBorderWidthSummary, static_cast<DWORD>(backup.borderWidthSummary));
+      backedUpNow = true;
+      status = WriteDwordValue(key.get(), kBorderWidthSummary,
+                               static_cast<DWORD>(backup.borderWidthSummary));
       if (status == ERROR_SUCCESS)
-        status = WriteDword(key.get(), kBorderWidth, static_cast<DWORD>(backup.borderWidth));
+        status = WriteDwordValue(key.get(), kBorderWidth, static_cast<DWORD>(backup.borderWidth));
     }
   }
   if (status != ERROR_SUCCESS) {
@@ -218,8 +232,14 @@ bool AdjustBorders() {
   }
   if (SetBorderWidths(AdjustedWidths(current)))
     return true;
-  RegDeleteValueW(key.get(), kBorderWidthSummary);
-  RegDeleteValueW(key.get(), kBorderWidth);
+  MLOG(kLogWarning, kWeaveTag, "failed to adjust border widths, err=%d",
+       static_cast<int>(GetLastError()));
+  // Nothing changed, so a backup made just now is not needed. An older one
+  // is the user's and stays for its restore.
+  if (backedUpNow) {
+    RegDeleteValueW(key.get(), kBorderWidthSummary);
+    RegDeleteValueW(key.get(), kBorderWidth);
+  }
   return false;
 }
 
@@ -232,9 +252,7 @@ bool RestoreBorders() {
   LSTATUS status =
       RegOpenKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, KEY_ALL_ACCESS, key.put());
   if (status == ERROR_SUCCESS)
-    status = ReadDword(key.get(), kBorderWidth, &border);
-  if (status == ERROR_SUCCESS)
-    status = ReadDword(key.get(), kBorderWidthSummary, &summary);
+    status = ReadBorderBackup(key.get(), &border, &summary);
   if (status != ERROR_SUCCESS) {
     // No key or no backup is the ordinary case outside Weave mode.
     if (status != ERROR_FILE_NOT_FOUND) {
@@ -245,7 +263,9 @@ bool RestoreBorders() {
   }
   if (!SetBorderWidths(
           RestoredWidths(static_cast<int32_t>(border), static_cast<int32_t>(summary)))) {
-    return false;  // the backup stays for a later attempt
+    MLOG(kLogWarning, kWeaveTag, "failed to restore border widths, err=%d; the backup is kept",
+         static_cast<int>(GetLastError()));
+    return false;
   }
   RegDeleteValueW(key.get(), kBorderWidthSummary);
   RegDeleteValueW(key.get(), kBorderWidth);
