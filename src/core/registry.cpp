@@ -68,9 +68,10 @@ ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value) {
   return Found(type, bytes);
 }
 
-ValueRead ReadStringValue(HKEY key, const wchar_t* name, size_t maxUnits, std::wstring* value) {
-  if (maxUnits > kLongestString)
-    maxUnits = kLongestString;
+ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units) {
+  if (units == 0)
+    return Malformed(REG_NONE, 0);
+  const size_t maxUnits = (units > kLongestString ? kLongestString + 1 : units) - 1;
   // Room for the longest text and its terminator, and nothing more: a longer
   // value is refused by the registry itself.
   wchar_t buffer[kLongestString + 1] = {};
@@ -82,10 +83,11 @@ ValueRead ReadStringValue(HKEY key, const wchar_t* name, size_t maxUnits, std::w
     return Refused(status, type, bytes);
   if (type != REG_SZ || bytes % sizeof(wchar_t) != 0)
     return Malformed(type, bytes);
-  const size_t units = wcsnlen(buffer, bytes / sizeof(wchar_t));
-  if (units > maxUnits)
+  const size_t length = wcsnlen(buffer, bytes / sizeof(wchar_t));
+  if (length > maxUnits)
     return Malformed(type, bytes);
-  value->assign(buffer, units);
+  wmemcpy(text, buffer, length);
+  text[length] = L'\0';
   return Found(type, bytes);
 }
 
@@ -94,9 +96,9 @@ LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value) {
                         sizeof(value));
 }
 
-LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& value) {
-  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
 }
 
 ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* value) {
@@ -106,9 +108,9 @@ ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* 
   return read;
 }
 
-ValueRead ReadSavedString(HKEY key, const wchar_t* name, size_t maxUnits, const char* tag,
-                          std::wstring* value) {
-  const ValueRead read = ReadStringValue(key, name, maxUnits, value);
+ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
+                          size_t units) {
+  const ValueRead read = ReadStringValue(key, name, text, units);
   if (read.state == ValueState::kMalformed)
     DiscardMalformed(key, name, tag, read);
   return read;

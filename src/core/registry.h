@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstddef>
-#include <string>
 
 namespace mantlet {
 
@@ -32,15 +31,15 @@ struct ValueRead {
 // A REG_DWORD of exactly 4 bytes.
 ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value);
 
-// A REG_SZ of at most `maxUnits` UTF-16 units before its terminator (at
-// most kLongestString). Text stops at the first terminator; a value stored
-// without one is taken whole when it fits.
+// A REG_SZ that fits, with its terminator, into `text`, a buffer of `units`
+// UTF-16 units (at most kLongestString + 1). Text stops at the first
+// terminator; a value stored without one is taken whole when it fits.
 inline constexpr size_t kLongestString = 1023;
-ValueRead ReadStringValue(HKEY key, const wchar_t* name, size_t maxUnits, std::wstring* value);
+ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units);
 
 LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value);
 // Stored with its terminator.
-LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& value);
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text);
 
 // For the user's values the tool keeps under its settings key: a kept value
 // of another type or size was not written by this tool as it is (a damaged
@@ -48,7 +47,7 @@ LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const std::wstring& valu
 // that setting, so it is logged under `tag` and deleted, and reads as absent
 // from then on. `key` needs KEY_SET_VALUE for that.
 ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* value);
-ValueRead ReadSavedString(HKEY key, const wchar_t* name, size_t maxUnits, const char* tag,
-                          std::wstring* value);
+ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
+                          size_t units);
 
 }  // namespace mantlet

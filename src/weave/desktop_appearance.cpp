@@ -11,7 +11,6 @@
 #include <wininet.h>  // the desktop object's interface is declared only after it
 #include <shlobj.h>
 
-#include <string>
 #include <utility>
 
 #include "core/com.h"
@@ -34,8 +33,7 @@ constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
 constexpr wchar_t kExplorerAdvancedKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
 constexpr wchar_t kVisualEffects[] = L"VisualEffects";
-constexpr UINT kWallpaperUnits = 260;  // the shell's buffer, terminator included
-constexpr size_t kSavedWallpaperUnits = kWallpaperUnits - 1;
+constexpr UINT kWallpaperUnits = 260;  // terminator included, also for the saved copy
 constexpr DWORD kApplyFlags = AD_APPLY_SAVE | AD_APPLY_HTMLGEN | AD_APPLY_REFRESH;
 
 // The desktop object is made for each use and released right after it, in
@@ -98,9 +96,9 @@ void WeaveStateController::RestoreDesktop() {
     MLOG(kLogWarning, kWeaveTag, "can't query saved desktop background color, err=%d",
          ErrForLog(savedColor.status));
   }
-  std::wstring wallpaper;
+  wchar_t wallpaper[kWallpaperUnits] = {};
   const ValueRead savedWallpaper =
-      ReadSavedString(m_key, kDesktopWallpaper, kSavedWallpaperUnits, kWeaveTag, &wallpaper);
+      ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, wallpaper, kWallpaperUnits);
   if (!savedWallpaper.found() && savedColor.found()) {
     MLOG(kLogWarning, kWeaveTag, "can't query saved desktop wallpaper, err=%d",
          ErrForLog(savedWallpaper.status));
@@ -121,7 +119,7 @@ void WeaveStateController::RestoreDesktop() {
   DesktopApplied applied;
   if (savedColor.found() || savedWallpaper.found() || m_hiddenDesktopView != nullptr) {
     applied = ApplyDesktopAppearance(savedColor.found() ? &color : nullptr,
-                                     savedWallpaper.found() ? wallpaper.c_str() : nullptr, true);
+                                     savedWallpaper.found() ? wallpaper : nullptr, true);
   }
 
   // Only what is back in force may lose its copy; the rest waits for the
@@ -174,9 +172,8 @@ void WeaveStateController::ApplyWeaveLook() {
          ErrForLog(status));
     return;
   }
-  std::wstring savedWallpaper;
-  saved =
-      ReadSavedString(m_key, kDesktopWallpaper, kSavedWallpaperUnits, kWeaveTag, &savedWallpaper);
+  wchar_t savedWallpaper[kWallpaperUnits] = {};
+  saved = ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, savedWallpaper, kWallpaperUnits);
   status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS && !saved.found())
     status = WriteStringValue(m_key, kDesktopWallpaper, wallpaper);

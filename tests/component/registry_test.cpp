@@ -16,7 +16,7 @@ namespace {
 
 const std::wstring kScratch = L"Software\\MantletTest\\Registry";
 constexpr wchar_t kName[] = L"Kept";
-constexpr size_t kMaxUnits = 4;
+constexpr size_t kUnits = 5;  // four units of text and the terminator
 
 std::vector<BYTE> Text(const std::wstring& units) {
   const auto* bytes = reinterpret_cast<const BYTE*>(units.data());
@@ -70,15 +70,15 @@ TEST(SavedValueReads, take_only_their_own_type_and_size_and_remove_anything_else
       }
       log.Mark();
       DWORD number = 0xBEEF;
-      std::wstring text = L"untouched";
-      const ValueRead read = asText ? ReadSavedString(key, kName, kMaxUnits, "TEST", &text)
+      wchar_t text[kUnits] = L"none";
+      const ValueRead read = asText ? ReadSavedString(key, kName, "TEST", text, kUnits)
                                     : ReadSavedDword(key, kName, "TEST", &number);
       const ValueState expected = asText ? c.asText : c.asDword;
       EXPECT_EQ(read.state, expected);
       if (!asText)
         EXPECT_EQ(number, expected == kFound ? 7u : 0xBEEFu);
       else
-        EXPECT_EQ(text, expected == kFound ? c.text : L"untouched");
+        EXPECT_EQ(std::wstring(text), expected == kFound ? c.text : L"none");
       const bool kept =
           RegQueryValueExW(key, kName, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
       EXPECT_EQ(kept, expected == kFound) << "only a value of another type or size is removed";
