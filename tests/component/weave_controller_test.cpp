@@ -150,8 +150,9 @@ Fault KeyDenied(const wchar_t* path) {
 }
 
 // A value that cannot be put back stays saved through leaving Weave mode,
-// entering and leaving it again and the stop, and the next start after the
-// fault is gone gives everything back.
+// entering and leaving it again, entering once the fault is gone and a stop
+// that meets the fault again; the next start without it gives everything
+// back.
 TEST_F(WeaveController, a_value_that_cannot_be_put_back_stays_saved_until_a_restore_succeeds) {
   const struct {
     const char* what;
@@ -189,11 +190,21 @@ TEST_F(WeaveController, a_value_that_cannot_be_put_back_stays_saved_until_a_rest
       controller.OnWeaveStateChanged(true);
       Settle();
       ASSERT_EQ(SavedValueNames(), kAllSaved);
+      {
+        const std::shared_ptr<void> lasting = c.fault();
+        controller.OnWeaveStateChanged(false);
+        Settle();
+        controller.OnWeaveStateChanged(true);  // a change that fails leaves the older copy
+        Settle();
+        controller.OnWeaveStateChanged(false);
+        Settle();
+      }
+      EXPECT_EQ(Narrow(SavedValueNames()), c.kept);
+      // The fault gone, the Weave look may be what is in force; what is kept
+      // is still the user's.
+      controller.OnWeaveStateChanged(true);
+      Settle();
       const std::shared_ptr<void> lasting = c.fault();
-      controller.OnWeaveStateChanged(false);
-      Settle();
-      controller.OnWeaveStateChanged(true);  // what was kept must stay the user's
-      Settle();
       controller.Stop();
     }
     EXPECT_EQ(Narrow(SavedValueNames()), c.kept);
