@@ -1,6 +1,7 @@
 #include "weave/borders.h"
 
 #include <atomic>
+#include <cwchar>
 
 #include "core/handles.h"
 #include "core/log.h"
@@ -135,29 +136,38 @@ int32_t GetLogPixels() {
   return logPixels;
 }
 
-int32_t GetWindowMetric(int index) {
-  if (index != kPaddedBorderMetric)
-    return 0;
+namespace {
+
+// The padded border in pixels at 96 DPI; false when the user's value cannot
+// be known (the key or the value missing or of another type, a number out of
+// range).
+bool ReadPaddedBorder(int32_t* pixels) {
   const wchar_t* const name = L"PaddedBorderWidth";
   UniqueRegKey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, KEY_QUERY_VALUE,
                     key.put()) != ERROR_SUCCESS) {
-    return 0;
+    return false;
   }
-  // One unit more than the read may fill, so that the text always ends.
-  wchar_t text[17] = {};
-  DWORD size = 32;
-  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
-  const MetricText parsed = ParseMetricText(AsU16(text), 16);
+  wchar_t text[16] = {};
+  if (!ReadStringValue(key.get(), name, text, 16).found())
+    return false;
+  const MetricText parsed = ParseMetricText(AsU16(text), wcslen(text));
   if (parsed.error != 0) {
     MLOG(kLogWarning, kWeaveTag, "%d: failed to convert %ws(\"%ws\") to int", parsed.error, name,
          text);
-    return 0;
+    return false;
   }
-  return MetricTo96Dpi(parsed.value, GetLogPixels());
+  *pixels = MetricTo96Dpi(parsed.value, GetLogPixels());
+  return true;
+}
+
+}  // namespace
+
+int32_t GetWindowMetric(int index) {
+  int32_t pixels = 0;
+  if (index != kPaddedBorderMetric || !ReadPaddedBorder(&pixels))
+    return 0;
+  return pixels;
 }
 
 BorderWidths GetBorderWidths() {
@@ -200,7 +210,13 @@ bool SetBorderWidths(BorderWidths widths) {
 }
 
 bool AdjustBorders() {
-  const BorderWidths current = GetBorderWidths();
+  // A padded border that cannot be read could not be put back as it was, so
+  // the borders are left alone.
+  BorderWidths current{GetSystemMetrics(SM_CXBORDER), 0};
+  if (!ReadPaddedBorder(&current.padded)) {
+    MLOG(kLogWarning, kWeaveTag, "can't read the padded border width; borders left as they are");
+    return false;
+  }
   UniqueRegKey key;
   LSTATUS status =
       RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,

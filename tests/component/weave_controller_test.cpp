@@ -236,15 +236,21 @@ TEST_F(WeaveController, a_value_that_cannot_be_kept_is_not_changed) {
   g_systemParameters = timeout.original<decltype(&SystemParametersInfoW)>();
   ASSERT_TRUE(
       testsupport::SetString(HKEY_CURRENT_USER, kExplorerAdvancedKey, L"TaskbarAnimations", L"1"));
+  ASSERT_TRUE(testsupport::SetString(HKEY_CURRENT_USER, kWindowMetricsKey, L"PaddedBorderWidth",
+                                     L"-99999999999"));
   WeaveStateController controller;
   ASSERT_TRUE(controller.Start());
   controller.OnWeaveStateChanged(true);
   Settle();
   EXPECT_EQ(log_.Count("failed to get screen saver timeout, err=5"), 1u) << log_.Text();
   EXPECT_EQ(log_.Count("Error when quering current Taskbar Animations value. err=13"), 1u);
+  EXPECT_EQ(log_.Count("can't read the padded border width; borders left as they are"), 1u);
   EXPECT_FALSE(Saved(L"ScreenSaverInterval").has_value());
   EXPECT_FALSE(Saved(L"TaskbarAnimations").has_value());
-  EXPECT_EQ(ReadDesktopSettings().screenSaverTimeout, user_.screenSaverTimeout);
+  EXPECT_FALSE(Saved(L"BorderWidth").has_value());
+  const DesktopSettings weave = ReadDesktopSettings();
+  EXPECT_EQ(weave.screenSaverTimeout, user_.screenSaverTimeout);
+  EXPECT_EQ(weave.borderWidth, user_.borderWidth);
   std::wstring animations;
   EXPECT_TRUE(testsupport::GetString(HKEY_CURRENT_USER, kExplorerAdvancedKey, L"TaskbarAnimations",
                                      &animations));
