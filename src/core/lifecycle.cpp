@@ -333,8 +333,11 @@ int VConfigChanged(uint32_t /*arg*/) {
     return 1;
   if (value == g_tool.lastNotificationsOption)
     return 0;
-  g_tool.lastNotificationsOption = value;
-  OnNotificationsOption(value);
+  // Recorded only once done: a switch that failed (a restore the platform
+  // refused keeps the user's choice saved) is tried again at the next call,
+  // the next start's among them.
+  if (OnNotificationsOption(value))
+    g_tool.lastNotificationsOption = value;
   return 0;
 }
 

@@ -153,38 +153,45 @@ void DeleteNotificationsState() {
   RegDeleteValueW(key.get(), kStateValue);
 }
 
-void SuppressNotifications() {
+bool SuppressNotifications() {
   const SavedStateResult saved = LoadNotificationsState(nullptr);
   if (saved == SavedStateResult::kFailed)
-    return;
+    return false;
   bool savedNow = false;
   if (saved == SavedStateResult::kMissing) {
     bool enabled = false;
     if (!GetNotificationsEnabled(&enabled) || !SaveNotificationsState(enabled))
-      return;
+      return false;
     savedNow = true;
   }
   // A choice saved by an earlier suppress whose restore never came stays:
   // it is still the user's own.
-  if (!SetNotificationsEnabled(false) && savedNow)
+  if (SetNotificationsEnabled(false))
+    return true;
+  if (savedNow)
     DeleteNotificationsState();
+  return false;
 }
 
-void RestoreNotifications() {
+bool RestoreNotifications() {
   bool saved = false;
-  if (LoadNotificationsState(&saved) != SavedStateResult::kFound)
-    return;
-  if (SetNotificationsEnabled(saved))
-    DeleteNotificationsState();
+  const SavedStateResult found = LoadNotificationsState(&saved);
+  if (found != SavedStateResult::kFound)
+    return found == SavedStateResult::kMissing;
+  if (!SetNotificationsEnabled(saved))
+    return false;
+  DeleteNotificationsState();
+  return true;
 }
 
 }  // namespace
 
-void OnNotificationsOption(uint32_t value) {
+bool OnNotificationsOption(uint32_t value) {
   if (value == 1)
-    SuppressNotifications();
-  else if (value == 2)
-    RestoreNotifications();
+    return SuppressNotifications();
+  if (value == 2)
+    return RestoreNotifications();
+  return true;
 }
 
 }  // namespace mantlet

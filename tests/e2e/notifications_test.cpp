@@ -110,6 +110,20 @@ TEST_F(NotificationsWindows8, platform_failures_change_nothing) {
   }
 }
 
+// A restore the platform refuses keeps the user's choice saved, and the same
+// option at the host's next call (or the next start) tries again.
+TEST_F(NotificationsWindows8, a_refused_restore_is_tried_again_at_the_next_call) {
+  SetPlatform(np::kNotificationsSetting, 1);
+  EXPECT_EQ(Option(1), 0);
+  SetPlatform(np::kFailSet, 0x80004005);
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Saved(), 1u) << "a choice not put back is kept";
+  SetPlatform(np::kFailSet, 0);
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Platform(np::kNotificationsSetting), 1u);
+  EXPECT_EQ(Saved(), 0xDEADu);
+}
+
 // A saved state of another size (here 8 bytes) is not the user's choice as
 // this tool keeps it: it is removed once and the suppress saves afresh.
 TEST_F(NotificationsWindows8, a_saved_state_of_another_size_gives_way_to_the_users_choice) {
