@@ -59,6 +59,10 @@ uint32_t DeviceRequestStatus(std::span<const uint8_t> block) {
   return block.size() < 8 ? 0xFFFFFFFFu : LoadU32(block.data() + 4);
 }
 
+uint32_t DeviceRequestCodeOf(std::span<const uint8_t> block) {
+  return block.size() < 4 ? 0 : LoadU32(block.data());
+}
+
 std::vector<uint8_t> EncodeTwoWordReport(uint32_t code, uint32_t first, uint32_t second) {
   DeviceRequest request;
   request.code = code;

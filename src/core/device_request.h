@@ -62,6 +62,9 @@ std::optional<DeviceRequest> DecodeDeviceRequest(std::span<const uint8_t> block)
 // Status field of a block, 0xFFFFFFFF for a block too short to have one.
 uint32_t DeviceRequestStatus(std::span<const uint8_t> block);
 
+// Code field of a block, 0 for a block too short to have one.
+uint32_t DeviceRequestCodeOf(std::span<const uint8_t> block);
+
 // A report block: code, inline size 8, no descriptors, two payload words.
 std::vector<uint8_t> EncodeTwoWordReport(uint32_t code, uint32_t first, uint32_t second);
 
