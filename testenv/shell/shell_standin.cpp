@@ -54,7 +54,7 @@ using testenv::ConsoleReply;
 
 // Late enough that a caller sees the shell take its time, short enough that
 // the suites keep their pace.
-constexpr DWORD kDefaultLateMs = 150;
+constexpr DWORD kDefaultLateMs = 100;
 
 constexpr WPARAM kToggleDesktopCommand = 407;
 
