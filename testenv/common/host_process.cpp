@@ -7,6 +7,17 @@
 
 namespace testenv {
 
+const char* HostCallsWord(HostCalls calls) {
+  switch (calls) {
+    case HostCalls::kCom:
+      return "com";
+    case HostCalls::kMain:
+      return "main";
+    default:
+      return "fresh";
+  }
+}
+
 HostProcess::~HostProcess() {
   Close(5000);
 }
@@ -29,6 +40,14 @@ std::string HostProcess::Launch(const HostOptions& options) {
                          (options.modulePath.empty() ? ModulePath() : options.modulePath) + L"\"";
   if (!options.load)
     command += L" --no-load";
+  // Only what differs from the host's defaults, so that the other programs
+  // started through here (the shell stand-in) never see these.
+  if (options.calls != HostCalls::kFresh) {
+    const std::string word = HostCallsWord(options.calls);
+    command += L" --calls " + std::wstring(word.begin(), word.end());
+  }
+  if (options.windowShown)
+    command += L" --window shown";
   for (const std::wstring& arg : options.extraArgs)
     command += L" \"" + arg + L"\"";
 
@@ -99,15 +118,17 @@ std::string HostProcess::ReadLine(DWORD timeoutMs) {
   }
 }
 
-std::string HostProcess::Call(const std::string& line, DWORD timeoutMs) {
+bool HostProcess::Post(const std::string& line) {
   if (stdinWrite_ == nullptr)
-    return {};
+    return false;
   const std::string text = line + "\n";
   DWORD written = 0;
-  if (!WriteFile(stdinWrite_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-    return {};
-  }
-  return ReadLine(timeoutMs);
+  return WriteFile(stdinWrite_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) !=
+         FALSE;
+}
+
+std::string HostProcess::Call(const std::string& line, DWORD timeoutMs) {
+  return Post(line) ? ReadLine(timeoutMs) : std::string();
 }
 
 int HostProcess::CallForInt(const std::string& line, DWORD timeoutMs) {

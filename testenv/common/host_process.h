@@ -11,12 +11,25 @@
 
 namespace testenv {
 
+// The host thread that calls the module's entry points. The contract lets a
+// host call them from any of its threads, one at a time.
+enum class HostCalls {
+  kFresh,  // a new thread for each call, without COM, ended after it (the least promised)
+  kCom,    // one long-lived thread in a single-threaded COM apartment, pumping between calls
+  kMain,   // the host's main thread, which owns a window and pumps between calls
+};
+
 struct HostOptions {
   const wchar_t* executable = L"mantlet_host.exe";  // or L"mantlet_host_noopt.exe"
   std::wstring modulePath;                          // default: bin\Mantlet.dll
   std::vector<std::wstring> extraArgs;
   bool load = true;
+  HostCalls calls = HostCalls::kFresh;  // the host's own default
+  bool windowShown = false;             // the main thread's window, hidden by default
 };
+
+// "fresh", "com", "main": the word of the host's "calls" command.
+const char* HostCallsWord(HostCalls calls);
 
 class HostProcess {
  public:
@@ -31,6 +44,11 @@ class HostProcess {
 
   // Sends one line and returns the answer line ("" on time-out or exit).
   std::string Call(const std::string& line, DWORD timeoutMs = 30000);
+  // Sends one line without waiting for its answer, for a call that ends only
+  // once the test has done something else (a stop that waits for a held
+  // shell or a hung device); Answer() reads the answer afterwards.
+  bool Post(const std::string& line);
+  std::string Answer(DWORD timeoutMs = 30000) { return ReadLine(timeoutMs); }
 
   // "StartTool=0" -> 0; INT_MIN when the answer is not "<name>=<number>".
   int CallForInt(const std::string& line, DWORD timeoutMs = 30000);
