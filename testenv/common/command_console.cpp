@@ -17,6 +17,27 @@ struct Lines {
   HANDLE ready = nullptr;
 };
 
+// Set and read on the console's own thread only.
+DWORD g_pace = kPromptly;
+ULONGLONG g_nextPump = 0;
+
+// Waits for a command line while the thread is busy: not a message wait, so
+// nothing sent to the thread's windows is taken meanwhile. Pumps when the
+// pace says it is time.
+void WaitBusy(HANDLE ready) {
+  if (g_pace == kWhenTold) {
+    WaitForSingleObject(ready, INFINITE);
+    return;
+  }
+  ULONGLONG now = GetTickCount64();
+  if (now >= g_nextPump) {
+    PumpThreadMessages();
+    now = GetTickCount64();
+    g_nextPump = now + g_pace;
+  }
+  WaitForSingleObject(ready, static_cast<DWORD>(g_nextPump - now));
+}
+
 DWORD WINAPI ReadLines(void* context) {
   Lines& lines = *static_cast<Lines*>(context);
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
@@ -64,6 +85,15 @@ void PumpThreadMessages() {
   }
 }
 
+void SetMessagePace(DWORD everyMs) {
+  g_pace = everyMs;
+  g_nextPump = GetTickCount64() + (everyMs == kWhenTold ? 0 : everyMs);
+}
+
+DWORD MessagePace() {
+  return g_pace;
+}
+
 void RunCommandConsole(bool (*execute)(const std::string& line)) {
   // Lives until the process ends: the reader thread may still use it.
   static Lines lines;
@@ -71,10 +101,14 @@ void RunCommandConsole(bool (*execute)(const std::string& line)) {
   HANDLE reader = CreateThread(nullptr, 0, &ReadLines, &lines, 0, nullptr);
   bool running = reader != nullptr;
   while (running) {
-    const DWORD wait = MsgWaitForMultipleObjects(1, &lines.ready, FALSE, INFINITE, QS_ALLINPUT);
-    if (wait == WAIT_OBJECT_0 + 1) {
-      PumpThreadMessages();
-      continue;
+    if (g_pace == kPromptly) {
+      const DWORD wait = MsgWaitForMultipleObjects(1, &lines.ready, FALSE, INFINITE, QS_ALLINPUT);
+      if (wait == WAIT_OBJECT_0 + 1) {
+        PumpThreadMessages();
+        continue;
+      }
+    } else {
+      WaitBusy(lines.ready);
     }
     for (;;) {
       std::string line;

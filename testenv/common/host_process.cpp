@@ -7,6 +7,17 @@
 
 namespace testenv {
 
+const char* HostCallsWord(HostCalls calls) {
+  switch (calls) {
+    case HostCalls::kCom:
+      return "com";
+    case HostCalls::kMain:
+      return "main";
+    default:
+      return "fresh";
+  }
+}
+
 HostProcess::~HostProcess() {
   Close(5000);
 }
@@ -29,6 +40,14 @@ std::string HostProcess::Launch(const HostOptions& options) {
                          (options.modulePath.empty() ? ModulePath() : options.modulePath) + L"\"";
   if (!options.load)
     command += L" --no-load";
+  // Only what differs from the host's defaults, so that the other programs
+  // started through here (the shell stand-in) never see these.
+  if (options.calls != HostCalls::kFresh) {
+    const std::string word = HostCallsWord(options.calls);
+    command += L" --calls " + std::wstring(word.begin(), word.end());
+  }
+  if (options.windowShown)
+    command += L" --window shown";
   for (const std::wstring& arg : options.extraArgs)
     command += L" \"" + arg + L"\"";
 

@@ -11,12 +11,25 @@
 
 namespace testenv {
 
+// The host thread that calls the module's entry points. The contract lets a
+// host call them from any of its threads, one at a time.
+enum class HostCalls {
+  kFresh,  // a new thread for each call, without COM, ended after it (the least promised)
+  kCom,    // one long-lived thread in a single-threaded COM apartment, pumping between calls
+  kMain,   // the host's main thread, which owns a window and pumps between calls
+};
+
 struct HostOptions {
   const wchar_t* executable = L"mantlet_host.exe";  // or L"mantlet_host_noopt.exe"
   std::wstring modulePath;                          // default: bin\Mantlet.dll
   std::vector<std::wstring> extraArgs;
   bool load = true;
+  HostCalls calls = HostCalls::kFresh;  // the host's own default
+  bool windowShown = false;             // the main thread's window, hidden by default
 };
+
+// "fresh", "com", "main": the word of the host's "calls" command.
+const char* HostCallsWord(HostCalls calls);
 
 class HostProcess {
  public:

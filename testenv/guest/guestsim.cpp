@@ -4,10 +4,15 @@
 //
 // Scenario lines (one step each; '#' starts a comment):
 //   start | stop | notify <code> | vconfig      the host's entry-point calls
-//   host <line>                                 any host stand-in command
+//   host <line>                                 any host stand-in command ("host calls
+//                                               main|com|fresh": the thread of the calls)
 //   send <mantletctl command>                   one command record, signalled
 //   batch <cmd> ; <cmd> ; ...                   several records, one signal
 //   fire [status]                               complete the pending host event wait
+//   device cancellable on|off                   whether CancelIo ends what the device holds
+//                                               (off by default, as a tools device promises)
+//   device hang <ms>|on|off                     the device answers nothing for <ms>, or
+//                                               until "device hang off"
 //   wait <ms>                                   let the tool work
 //   expect-log <text> [within <ms>]             a log line containing the text
 //   expect-device <code> [count]                that many device requests of a code
@@ -30,7 +35,8 @@
 //                                               and text; closed, or one of its buttons pressed
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
 //                                               than the one the previous expect-report matched
-//   shell <line>                                any shell stand-in command
+//   shell <line>                                any shell stand-in command ("shell answers
+//                                               prompt", "shell answers late <ms>", ...)
 //   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
 //   expect-answer <line> => <text> [within <ms>] the host stand-in's answer contains the text
 //   netshares <entry> ; <entry> ...             the shared-folders provider's tree ("Media/Photos")
@@ -265,6 +271,8 @@ class Guest {
       step.outcome = host_.Call(rest);
     } else if (verb == "send" || verb == "batch") {
       Send(step, verb == "send" ? rest : Replace(rest, ";", "\n"), verb == "send");
+    } else if (verb == "device") {
+      DeviceMode(step, rest);
     } else if (verb == "fire") {
       const uint32_t status = rest.empty() ? 0 : strtoul(rest.c_str(), nullptr, 0);
       step.outcome =
@@ -768,6 +776,30 @@ class Guest {
     } else {
       Fail(step, "answer was '" + answer + "'");
     }
+  }
+
+  void DeviceMode(StepRecord& step, const std::string& rest) {
+    std::istringstream words(rest);
+    std::string what, value;
+    words >> what >> value;
+    bool ok = false;
+    if (what == "cancellable" && (value == "on" || value == "off")) {
+      ok = device_.SetCancellable(value == "on");
+      step.outcome = value == "on" ? "CancelIo ends held requests" : "only a close ends them";
+    } else if (what == "hang" && value == "on") {
+      ok = device_.Hang();
+      step.outcome = "the device answers nothing until told";
+    } else if (what == "hang" && value == "off") {
+      ok = device_.EndHang();
+      step.outcome = "the device answers again; what it held failed";
+    } else if (what == "hang" && !value.empty() && isdigit(static_cast<unsigned char>(value[0]))) {
+      ok = device_.HangFor(strtoul(value.c_str(), nullptr, 0));
+      step.outcome = "the device answers nothing for " + value + " ms";
+    } else {
+      return Fail(step, "expected: device cancellable on|off, device hang <ms>|on|off");
+    }
+    if (!ok)
+      Fail(step, "the device stand-in refused the control");
   }
 
   void ScriptDevice(StepRecord& step, const std::string& verb, const std::string& rest) {

@@ -1,9 +1,20 @@
 // Stand-in for the guest tools' user-side host process. Loads Mantlet.dll by
 // path, exports VConfigGetOption, and calls the module's entry points when a
 // test tells it to over stdin, one command per line, answering on stdout.
-// The main thread pumps window messages while it waits, as a host's UI
-// thread does; entry points run on that thread.
+// The main thread owns a top-level window (hidden unless asked for) and
+// pumps window messages between commands, as a host's UI thread does.
+//
+// The host may call the entry points from any of its threads, one at a time;
+// the test chooses which ("calls", or --calls at launch):
+//   fresh  a new thread for each call, which never initialises COM and ends
+//          after the call; the main thread pumps meanwhile (the default: the
+//          least a host promises)
+//   com    one long-lived thread that initialised COM as a single-threaded
+//          apartment and pumps its messages between calls
+//   main   the main thread itself, which takes no message while it is inside
+//          the entry point
 #include <windows.h>
+#include <objbase.h>
 #include <psapi.h>
 #include <tlhelp32.h>
 
@@ -11,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -44,6 +56,139 @@ std::wstring g_modulePath;
 std::mutex g_optionsLock;
 std::map<uint32_t, uint32_t> g_options;
 volatile LONG g_optionCalls = 0;
+
+// ---- the thread that calls the entry points ----
+
+enum class Caller { kFresh, kCom, kMain };
+
+const char* CallerName(Caller caller) {
+  switch (caller) {
+    case Caller::kCom:
+      return "com";
+    case Caller::kMain:
+      return "main";
+    default:
+      return "fresh";
+  }
+}
+
+bool ParseCaller(const std::string& word, Caller* caller) {
+  for (Caller c : {Caller::kFresh, Caller::kCom, Caller::kMain}) {
+    if (word == CallerName(c)) {
+      *caller = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Main thread only.
+Caller g_caller = Caller::kFresh;
+HWND g_window = nullptr;
+
+// Waits on the main thread for `handle` while taking its messages: the main
+// thread is not inside an entry point while another thread makes the call.
+void WaitPumping(HANDLE handle) {
+  for (;;) {
+    if (MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
+      return;
+    PumpThreadMessages();
+  }
+}
+
+using EntryCall = std::function<int()>;
+
+DWORD WINAPI FreshCallMain(void* call) {
+  return static_cast<DWORD>((*static_cast<EntryCall*>(call))());
+}
+
+// The long-lived COM thread: one call at a time, handed over under `lock`.
+struct ComThread {
+  HANDLE thread = nullptr;
+  HANDLE work = nullptr;  // auto-reset: a call is waiting
+  HANDLE done = nullptr;  // auto-reset: the call returned
+  EntryCall* call = nullptr;
+  int result = 0;
+} g_com;
+
+DWORD WINAPI ComThreadMain(void*) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  for (;;) {
+    const DWORD wait = MsgWaitForMultipleObjects(1, &g_com.work, FALSE, INFINITE, QS_ALLINPUT);
+    if (wait == WAIT_OBJECT_0 + 1) {
+      PumpThreadMessages();
+      continue;
+    }
+    if (wait != WAIT_OBJECT_0)
+      break;
+    g_com.result = (*g_com.call)();
+    SetEvent(g_com.done);
+  }
+  if (SUCCEEDED(com))
+    CoUninitialize();
+  return 0;
+}
+
+// Started once, when first asked for, and kept for the process's life, as a
+// host keeps its threads; "threads" counts it from then on.
+bool StartComThread() {
+  if (g_com.thread != nullptr)
+    return true;
+  g_com.work = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_com.done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  if (g_com.work && g_com.done)
+    g_com.thread = CreateThread(nullptr, 0, &ComThreadMain, nullptr, 0, nullptr);
+  return g_com.thread != nullptr;
+}
+
+int CallEntry(EntryCall call) {
+  switch (g_caller) {
+    case Caller::kMain:
+      return call();
+    case Caller::kCom:
+      g_com.call = &call;
+      SetEvent(g_com.work);
+      WaitPumping(g_com.done);
+      return g_com.result;
+    default: {
+      HANDLE thread = CreateThread(nullptr, 0, &FreshCallMain, &call, 0, nullptr);
+      if (thread == nullptr)
+        return call();  // no thread to be had: the main thread makes the call
+      WaitPumping(thread);
+      DWORD result = 0;
+      GetExitCodeThread(thread, &result);
+      CloseHandle(thread);
+      return static_cast<int>(result);
+    }
+  }
+}
+
+bool SetCaller(const std::string& word) {
+  Caller caller;
+  if (!ParseCaller(word, &caller) || (caller == Caller::kCom && !StartComThread()))
+    return false;
+  g_caller = caller;
+  return true;
+}
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// A host's UI thread owns a window: broadcasts (WM_SETTINGCHANGE and the
+// like) reach the main thread through it.
+void CreateHostWindow(bool visible) {
+  WNDCLASSEXW c = {};
+  c.cbSize = sizeof(c);
+  c.lpfnWndProc = HostWindowProc;
+  c.hInstance = GetModuleHandleW(nullptr);
+  c.lpszClassName = L"MantletHostStandIn";
+  RegisterClassExW(&c);
+  g_window = CreateWindowExW(0, c.lpszClassName, L"Mantlet host", WS_OVERLAPPEDWINDOW, 0, 0, 320,
+                             200, nullptr, nullptr, c.hInstance, nullptr);
+  if (visible && g_window != nullptr)
+    ShowWindow(g_window, SW_SHOWNOACTIVATE);
+}
 
 template <typename Fn>
 Fn Proc(HMODULE module, const char* name) {
@@ -97,17 +242,30 @@ bool Execute(const std::string& line) {
   if (v == "ping") {
     ConsoleReply("pong");
   } else if (v == "start") {
-    ConsoleReply(loaded ? "StartTool=%d" : "StartTool=unloaded", loaded ? g_module.start() : 0);
+    ConsoleReply(loaded ? "StartTool=%d" : "StartTool=unloaded",
+                 loaded ? CallEntry([] { return g_module.start(); }) : 0);
   } else if (v == "stop") {
-    ConsoleReply(loaded ? "StopTool=%d" : "StopTool=unloaded", loaded ? g_module.stop() : 0);
+    ConsoleReply(loaded ? "StopTool=%d" : "StopTool=unloaded",
+                 loaded ? CallEntry([] { return g_module.stop(); }) : 0);
   } else if (v == "notify") {
     const int n = sscanf(rest, "%lu %lu", &a, &b);
+    const uint32_t code = a, arg = n == 2 ? b : 0;
     ConsoleReply(loaded ? "NotifyTool=%d" : "NotifyTool=unloaded",
-                 loaded && n >= 1 ? g_module.notify(a, n == 2 ? b : 0) : 0);
+                 loaded && n >= 1 ? CallEntry([=] { return g_module.notify(code, arg); }) : 0);
   } else if (v == "vconfig") {
     sscanf(rest, "%lu", &a);
+    const uint32_t arg = a;
     ConsoleReply(loaded ? "VConfigChanged=%d" : "VConfigChanged=unloaded",
-                 loaded ? g_module.vconfig(a) : 0);
+                 loaded ? CallEntry([=] { return g_module.vconfig(arg); }) : 0);
+  } else if (v == "calls") {
+    if (sscanf(rest, "%63s", word) == 1 && !SetCaller(word))
+      ConsoleReply("calls=usage");
+    else
+      ConsoleReply("calls=%s", CallerName(g_caller));
+  } else if (v == "window") {
+    if (sscanf(rest, "%63s", word) == 1 && g_window != nullptr)
+      ShowWindow(g_window, strcmp(word, "show") == 0 ? SW_SHOWNOACTIVATE : SW_HIDE);
+    ConsoleReply("window=%s", IsWindowVisible(g_window) ? "shown" : "hidden");
   } else if (v == "option") {
     if (sscanf(rest, "%lu %63s", &a, word) == 2) {
       std::lock_guard<std::mutex> hold(g_optionsLock);
@@ -195,11 +353,28 @@ extern "C" __declspec(dllexport) uint32_t WINAPI
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {
-    fprintf(stderr, "usage: mantlet_host <path to Mantlet.dll> [--no-load]\n");
+    fprintf(stderr,
+            "usage: mantlet_host <path to Mantlet.dll> [--no-load] [--calls fresh|com|main] "
+            "[--window shown]\n");
     return 2;
   }
   g_modulePath = argv[1];
-  const bool loadNow = !(argc >= 3 && wcscmp(argv[2], L"--no-load") == 0);
+  bool loadNow = true, windowShown = false;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    std::string value;  // the option's word, plain ASCII
+    for (const wchar_t* c = i + 1 < argc ? argv[i + 1] : L""; *c != 0; ++c)
+      value += static_cast<char>(*c);
+    if (arg == L"--no-load") {
+      loadNow = false;
+    } else if (arg == L"--calls" && SetCaller(value)) {
+      ++i;
+    } else if (arg == L"--window" && !value.empty()) {
+      windowShown = value == "shown";
+      ++i;
+    }
+  }
+  CreateHostWindow(windowShown);
   HostExtensionsInit(argc, argv);
 
   // Requests whose answers go into a caller's buffer (the share list) are

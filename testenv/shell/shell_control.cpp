@@ -11,12 +11,20 @@ std::string RectText(const RECT& r) {
   return text;
 }
 
-bool ShellStandIn::Launch(std::optional<RECT> taskbar) {
+bool ShellStandIn::Launch(std::optional<RECT> taskbar, std::optional<ShellAnswers> answers) {
   HostOptions options;
   options.executable = L"shell_standin.exe";
   const std::string rect = taskbar ? RectText(*taskbar) : "default";
   options.modulePath = std::wstring(rect.begin(), rect.end());
+  if (answers) {
+    const std::string& words = answers->Words();
+    options.extraArgs = {L"--answers", std::wstring(words.begin(), words.end())};
+  }
   return process_.Launch(options) == "shell=ready tray=1 appbar=1";
+}
+
+bool ShellStandIn::SetAnswers(const ShellAnswers& answers) {
+  return Call("answers " + answers.Words()) == "answers=" + answers.Words();
 }
 
 void ShellStandIn::Close() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_process.h"
@@ -39,6 +40,24 @@ struct ShellAppBarEvent {
   std::string rest;
 };
 
+// How the shell's thread answers what other programs send its windows
+// (appbar messages, ShowWindow and SetWindowPos on the taskbar, broadcasts).
+// By default it is busy and answers late, every so often (the stand-in's
+// default pace); a test that is about something else can ask for Prompt().
+class ShellAnswers {
+ public:
+  static ShellAnswers Prompt() { return ShellAnswers("prompt"); }  // at once
+  static ShellAnswers Late(DWORD everyMs) {                        // every <ms>, busy between
+    return ShellAnswers("late " + std::to_string(everyMs));
+  }
+  static ShellAnswers Held() { return ShellAnswers("held"); }  // only at ShellStandIn::Pump()
+  const std::string& Words() const { return words_; }
+
+ private:
+  explicit ShellAnswers(std::string words) : words_(std::move(words)) {}
+  std::string words_;
+};
+
 class ShellStandIn {
  public:
   ShellStandIn() = default;
@@ -47,9 +66,14 @@ class ShellStandIn {
   ShellStandIn& operator=(const ShellStandIn&) = delete;
 
   // Starts the stand-in with its taskbar at `taskbar` (default: the bottom
-  // 40 pixels of the screen). True once it runs and FindWindowW finds its
-  // taskbar and its appbar service rather than Wine's own.
-  bool Launch(std::optional<RECT> taskbar = std::nullopt);
+  // 40 pixels of the screen), answering at the stand-in's default pace
+  // unless `answers` says otherwise. True once it runs and FindWindowW finds
+  // its taskbar and its appbar service rather than Wine's own.
+  bool Launch(std::optional<RECT> taskbar = std::nullopt,
+              std::optional<ShellAnswers> answers = std::nullopt);
+  bool SetAnswers(const ShellAnswers& answers);
+  // One pass over what waits for the shell's thread (for Held()).
+  bool Pump() { return Call("pump") == "pump=ok"; }
   std::string Call(const std::string& line) { return process_.Call(line, 15000); }
   bool Running() const { return process_.Running(); }
   void Kill() { process_.Kill(); }  // as a crashing shell goes

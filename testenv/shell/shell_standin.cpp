@@ -18,8 +18,18 @@
 // the z-order from the top, finds this one whatever the order of creation.
 // The first line says whether both look-ups land here.
 //
+// A shell is not bound to answer at once: by default this one's thread is
+// busy and takes what other programs send or post to its windows (the
+// module's appbar messages, ShowWindow and SetWindowPos on its taskbar,
+// broadcasts) only every kDefaultLateMs. Its command console answers the test
+// at once all the same.
+//
 // Driven over stdin, one command per line, one answer line each:
 //   ping | state | found | toggle | repaint | exit
+//   answers prompt | answers late <ms> | answers held
+//                                                   how its thread takes messages:
+//                                                   at once, every <ms>, or only on
+//   pump                                            (one pass over what waits)
 //   hide|show taskbar|start|workerw|secondaries     behind the tool's back
 //   taskbar <l> <t> <r> <b>                         move the taskbar
 //   secondary <l> <t> <r> <b> | secondary clear     Shell_SecondaryTrayWnd windows
@@ -41,6 +51,10 @@
 namespace {
 
 using testenv::ConsoleReply;
+
+// Late enough that a caller sees the shell take its time, short enough that
+// the suites keep their pace.
+constexpr DWORD kDefaultLateMs = 150;
 
 constexpr WPARAM kToggleDesktopCommand = 407;
 
@@ -367,6 +381,33 @@ void CreateShell(const RECT& taskbar) {
                                           nullptr, nullptr, instance, nullptr);
 }
 
+// "prompt", "late <ms>" or "held" -> the console's message pace.
+bool SetAnswers(const char* words) {
+  char mode[16] = {};
+  unsigned long ms = 0;
+  const int n = sscanf(words, "%15s %lu", mode, &ms);
+  if (n >= 1 && strcmp(mode, "prompt") == 0) {
+    testenv::SetMessagePace(testenv::kPromptly);
+  } else if (n >= 1 && strcmp(mode, "held") == 0) {
+    testenv::SetMessagePace(testenv::kWhenTold);
+  } else if (n == 2 && strcmp(mode, "late") == 0 && ms > 0 && ms < testenv::kWhenTold) {
+    testenv::SetMessagePace(ms);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void ReplyAnswers() {
+  const DWORD pace = testenv::MessagePace();
+  if (pace == testenv::kPromptly)
+    ConsoleReply("answers=prompt");
+  else if (pace == testenv::kWhenTold)
+    ConsoleReply("answers=held");
+  else
+    ConsoleReply("answers=late %lu", pace);
+}
+
 HWND Target(const char* what) {
   if (strcmp(what, "taskbar") == 0)
     return g_shell.tray;
@@ -400,6 +441,14 @@ bool Execute(const std::string& line) {
   } else if (v == "toggle") {
     Toggle();
     ConsoleReply("toggle=ok");
+  } else if (v == "answers") {
+    if (word[0] != 0 && !SetAnswers(line.c_str() + line.find(word)))
+      ConsoleReply("answers=usage");
+    else
+      ReplyAnswers();
+  } else if (v == "pump") {
+    testenv::PumpThreadMessages();
+    ConsoleReply("pump=ok");
   } else if (v == "hide" || v == "show") {
     const int command = v == "hide" ? SW_HIDE : SW_SHOWNOACTIVATE;
     if (strcmp(word, "secondaries") == 0) {
@@ -475,6 +524,15 @@ int wmain(int argc, wchar_t** argv) {
   if (argc >= 2) {
     swscanf(argv[1], L"%ld,%ld,%ld,%ld", &taskbar.left, &taskbar.top, &taskbar.right,
             &taskbar.bottom);
+  }
+  testenv::SetMessagePace(kDefaultLateMs);
+  if (argc >= 4 && wcscmp(argv[2], L"--answers") == 0) {
+    char words[32] = {};
+    snprintf(words, sizeof(words), "%ls", argv[3]);
+    if (!SetAnswers(words)) {
+      ConsoleReply("shell=usage answers");
+      return 2;
+    }
   }
   CreateShell(taskbar);
   ConsoleReply("shell=ready tray=%d appbar=%d",

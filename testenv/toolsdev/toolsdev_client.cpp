@@ -264,6 +264,27 @@ bool ToolsDevControl::ClearResponses(uint32_t code) {
   return Control(TD_IOCTL_CLEAR_RESPONSES, &code, sizeof(code), nullptr, 0, nullptr);
 }
 
+bool ToolsDevControl::SetCancellable(bool cancellable) {
+  const uint32_t on = cancellable ? 1 : 0;
+  return Control(TD_IOCTL_SET_CANCELLABLE, &on, sizeof(on), nullptr, 0, nullptr);
+}
+
+bool ToolsDevControl::HangFor(DWORD ms) {
+  // 0 would end a hang and the largest value would never end by itself.
+  const uint32_t value = ms == 0 ? 1 : (ms >= TD_HANG_UNTIL_TOLD ? TD_HANG_UNTIL_TOLD - 1 : ms);
+  return Control(TD_IOCTL_SET_HANG, &value, sizeof(value), nullptr, 0, nullptr);
+}
+
+bool ToolsDevControl::Hang() {
+  const uint32_t value = TD_HANG_UNTIL_TOLD;
+  return Control(TD_IOCTL_SET_HANG, &value, sizeof(value), nullptr, 0, nullptr);
+}
+
+bool ToolsDevControl::EndHang() {
+  const uint32_t value = 0;
+  return Control(TD_IOCTL_SET_HANG, &value, sizeof(value), nullptr, 0, nullptr);
+}
+
 // ---- DescriptorCopier ----
 
 namespace {

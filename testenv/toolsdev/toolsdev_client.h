@@ -67,6 +67,21 @@ class ToolsDevControl {
   bool SetResponse(uint32_t code, const DevResponse& response, bool oneShot);
   bool ClearResponses(uint32_t code = 0);
 
+  // The device promises no cancellation: by default CancelIo leaves a request
+  // it holds (a host wait, a delayed answer) pending, and only the close of
+  // its handle ends it. SetCancellable(true) is the kinder device whose held
+  // requests CancelIo ends (ERROR_OPERATION_ABORTED); it applies to requests
+  // queued after the call, and Reset() makes the device strict again.
+  bool SetCancellable(bool cancellable);
+  // A device that answers nothing: from now on it holds every request (and
+  // those it already held), past CancelIo and the close of their handles,
+  // until the hang ends, after `ms` for HangFor, when EndHang() or Reset() is
+  // called for Hang(). Then each held request fails with ERROR_NOT_READY.
+  // The test's own controls keep working meanwhile; Stats() shows the hang.
+  bool HangFor(DWORD ms);
+  bool Hang();
+  bool EndHang();
+
  private:
   bool Control(DWORD ioctl, const void* in, DWORD inLength, void* out, DWORD outLength,
                DWORD* returned);

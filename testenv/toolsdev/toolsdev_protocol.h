@@ -23,7 +23,8 @@
 /* Test controls (all METHOD_BUFFERED). */
 
 /* in: none. Drops records and responses, completes pending host waits with
- * STATUS_CANCELLED. */
+ * STATUS_CANCELLED, ends a hang (TD_IOCTL_SET_HANG) and makes requests
+ * uncancellable again (TD_IOCTL_SET_CANCELLABLE): the strict default. */
 #define TD_IOCTL_RESET TD_CTL(0x901)
 /* in: TdFireEvent. out: uint32 number of host waits completed. */
 #define TD_IOCTL_FIRE_EVENT TD_CTL(0x902)
@@ -50,6 +51,28 @@
 /* in: TdCopyDone. Completes the request the order belonged to;
  * STATUS_NOT_FOUND when that request is gone. */
 #define TD_IOCTL_COPIER_DONE TD_CTL(0x909)
+/* in: uint32 1 or 0. Whether requests the device holds pending (host waits,
+ * delayed answers, descriptor copies) that are queued from now on can be
+ * cancelled: 1 gives them a cancel routine, so CancelIo/CancelIoEx end them
+ * with STATUS_CANCELLED (ERROR_OPERATION_ABORTED); 0, the default, gives them
+ * none, as a tools device has none, so only the close of their handle ends
+ * them and a caller that waits for one after CancelIo waits for ever. The
+ * test controls that pend (TD_IOCTL_WAIT_RECORD, TD_IOCTL_COPIER_WAIT) can
+ * always be cancelled. */
+#define TD_IOCTL_SET_CANCELLABLE TD_CTL(0x90A)
+/* in: uint32 milliseconds. Hangs the device for that long (from now, also
+ * when it already hangs), for as long as no later control ends it with
+ * TD_HANG_UNTIL_TOLD, or ends a hang now with 0. While it hangs, the device
+ * answers no TD_IOCTL_REQUEST at all: each is recorded and held, and so are
+ * the requests it was already holding (host waits, delayed answers, copies);
+ * nothing ends a held request, not CancelIo, not the close of its handle,
+ * not TD_IOCTL_FIRE_EVENT, and scripted responses are left for later
+ * requests. The test controls keep working. When the hang ends (its time is
+ * up, TD_IOCTL_SET_HANG 0, TD_IOCTL_RESET, or the driver unloads) every held
+ * request fails with STATUS_DEVICE_NOT_READY (ERROR_NOT_READY 21), so none
+ * stays pending for ever: the device came back having lost them. */
+#define TD_IOCTL_SET_HANG TD_CTL(0x90B)
+#define TD_HANG_UNTIL_TOLD 0xFFFFFFFFu
 
 #define TD_HOST_EVENT_CODE 0x8040u
 
@@ -66,7 +89,8 @@
 #define TD_STATUS_COPY_FAILED 0xF00000CEu
 
 /* Default behaviour when no response is scripted for a code: status 0, block
- * returned unchanged. Host waits (0x8040) pend until TD_IOCTL_FIRE_EVENT,
+ * returned unchanged. Host waits (0x8040) pend until TD_IOCTL_FIRE_EVENT or
+ * the close of their handle (not CancelIo, unless TD_IOCTL_SET_CANCELLABLE),
  * unless a one-shot response is queued for 0x8040, which answers at once; a
  * default response set for 0x8040 is never used.
  *
@@ -101,11 +125,14 @@ typedef struct TdFireEvent {
 } TdFireEvent;
 
 typedef struct TdStats {
-  uint32_t pendingHostWaits;
-  uint32_t recordCount;    /* records held now */
-  uint32_t lastSeq;        /* seq of the newest record, 0 when none was ever taken */
-  uint32_t copierWaiting;  /* copier order slots pending (1 with one copier armed) */
-  uint32_t droppedRecords; /* records lost to the ring's size */
+  uint32_t pendingHostWaits; /* waiting for a fire; a hang's are in heldByHang */
+  uint32_t recordCount;      /* records held now */
+  uint32_t lastSeq;          /* seq of the newest record, 0 when none was ever taken */
+  uint32_t copierWaiting;    /* copier order slots pending (1 with one copier armed) */
+  uint32_t droppedRecords;   /* records lost to the ring's size */
+  uint32_t hung;             /* 1 while the device hangs */
+  uint32_t heldByHang;       /* requests the hang holds (host waits among them) */
+  uint32_t cancellable;      /* 1 when requests queued now can be cancelled */
 } TdStats;
 
 typedef struct TdReadRecords {

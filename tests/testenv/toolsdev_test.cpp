@@ -19,6 +19,9 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr int32_t kStatusRetry = static_cast<int32_t>(0xC000022D);
 constexpr int32_t kStatusCancelled = static_cast<int32_t>(0xC0000120);
+constexpr int32_t kStatusDeviceNotReady = static_cast<int32_t>(0xC00000A3);
+// Long enough for a completion already under way to arrive.
+constexpr DWORD kStaysPendingMs = 300;
 
 void Put32(Bytes& b, size_t offset, uint32_t v) {
   std::memcpy(b.data() + offset, &v, 4);
@@ -344,6 +347,82 @@ TEST_F(ToolsDevTest, closing_a_handle_ends_its_pending_waits) {
   EXPECT_EQ(dev_.Stats()->pendingHostWaits, 0u);
   CloseHandle(ov1.hEvent);
   CloseHandle(ov2.hEvent);
+}
+
+// One overlapped request on a handle of its own, left pending.
+struct HeldRequest {
+  HANDLE handle = OpenOverlapped();
+  Bytes block;
+  OVERLAPPED ov{};
+  explicit HeldRequest(Bytes b) : block(std::move(b)) {
+    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const DWORD size = static_cast<DWORD>(block.size());
+    DeviceIoControl(handle, TD_IOCTL_REQUEST, block.data(), size, block.data(), size, nullptr, &ov);
+  }
+  ~HeldRequest() {
+    Close();
+    WaitForSingleObject(ov.hEvent, 5000);  // the block must outlive the request
+    CloseHandle(ov.hEvent);
+  }
+  bool Ended(DWORD withinMs) { return WaitForSingleObject(ov.hEvent, withinMs) == WAIT_OBJECT_0; }
+  int32_t Status() const { return static_cast<int32_t>(ov.Internal); }
+  void Close() {
+    if (handle != INVALID_HANDLE_VALUE)
+      CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+};
+
+TEST_F(ToolsDevTest, cancel_ends_what_the_device_holds_only_on_a_cancellable_device) {
+  DevResponse slow;
+  slow.delayMs = 60000;
+  for (const bool cancellable : {false, true}) {
+    ASSERT_TRUE(dev_.SetCancellable(cancellable));
+    ASSERT_TRUE(dev_.SetResponse(0x8502, slow, true));
+    HeldRequest wait(Block(0x8040, 0)), delayed(Block(0x8502, 8));
+    ASSERT_TRUE(dev_.WaitPendingHostWaits(1, 2000));
+    ASSERT_TRUE(dev_.WaitForRecord(0x8502, base_, 2000).has_value());
+    CancelIoEx(wait.handle, &wait.ov);
+    CancelIoEx(delayed.handle, &delayed.ov);
+    EXPECT_EQ(wait.Ended(kStaysPendingMs), cancellable) << cancellable;
+    EXPECT_EQ(delayed.Ended(kStaysPendingMs), cancellable) << cancellable;
+    // Closing the handles ends them whatever the device is.
+    wait.Close();
+    delayed.Close();
+    ASSERT_TRUE(wait.Ended(3000) && delayed.Ended(3000));
+    EXPECT_EQ(wait.Status(), kStatusCancelled);
+    EXPECT_EQ(delayed.Status(), kStatusCancelled);
+    base_ = dev_.Stats()->lastSeq;
+  }
+  ASSERT_TRUE(dev_.Reset());
+  EXPECT_EQ(dev_.Stats()->cancellable, 0u) << "a reset makes the device strict again";
+}
+
+TEST_F(ToolsDevTest, a_hung_device_holds_requests_past_close_until_the_hang_ends) {
+  HeldRequest before(Block(0x8040, 0));
+  ASSERT_TRUE(dev_.WaitPendingHostWaits(1, 2000));
+  ASSERT_TRUE(dev_.Hang());
+  HeldRequest during(Block(0x8500, 8));
+  ASSERT_TRUE(dev_.WaitForRecord(0x8500, base_, 2000).has_value());
+  EXPECT_EQ(dev_.Stats()->heldByHang, 2u);
+  before.Close();
+  during.Close();
+  EXPECT_EQ(dev_.FireHostEvent(0), 0u);
+  EXPECT_FALSE(before.Ended(kStaysPendingMs) || during.Ended(0));
+  ASSERT_TRUE(dev_.EndHang());
+  ASSERT_TRUE(before.Ended(3000) && during.Ended(3000));
+  EXPECT_EQ(before.Status(), kStatusDeviceNotReady);
+  EXPECT_EQ(during.Status(), kStatusDeviceNotReady);
+
+  // A hang for a time ends by itself.
+  ASSERT_TRUE(dev_.HangFor(400));
+  const ULONGLONG start = GetTickCount64();
+  Bytes report = Block(0x8501, 8);
+  const Sent s = Send(report);
+  EXPECT_GE(GetTickCount64() - start, 300u);
+  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.error, static_cast<DWORD>(ERROR_NOT_READY));
+  EXPECT_EQ(dev_.Stats()->hung, 0u);
 }
 
 }  // namespace

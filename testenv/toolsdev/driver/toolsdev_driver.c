@@ -4,6 +4,12 @@
  * the tests scripted, and keeps host event waits pending until a test fires
  * them. The control protocol is in toolsdev_protocol.h.
  *
+ * By default it promises no more than a tools device does: a request it
+ * holds pending has no cancel routine, so CancelIo leaves it and only the
+ * close of its handle ends it. Cancellation is an option a test asks for, and
+ * a test can also hang the device, which then holds every request, even past
+ * the close of its handle, until the hang ends.
+ *
  * Threading under Wine: every IRP (create, close, controls, cancels) is
  * dispatched by one thread of winedevice, so a dispatch routine must never
  * block; delayed answers are completed by a system thread of our own. Shared
@@ -30,6 +36,7 @@ enum PendingKind {
   PK_COPIER_SLOT, /* TD_IOCTL_COPIER_WAIT */
   PK_DELAYED,     /* request whose answer waits for its delay */
   PK_COPY_HELD,   /* request whose descriptor data is being written by a copier */
+  PK_HUNG,        /* request held by a hang; ends only when the hang does */
   PK_COUNT
 };
 
@@ -56,6 +63,7 @@ typedef struct Pending {
   PFILE_OBJECT file;
   ULONG kind;
   BOOLEAN queued;
+  BOOLEAN cancellable;        /* linked with its cancel routine set */
   ULONG length;               /* request: bytes of the block that travel both ways */
   ULONG seq;                  /* request: its record */
   ULONG afterSeq;             /* record wait */
@@ -83,6 +91,9 @@ static struct {
   ULONG pendingCount[PK_COUNT];
   ULONG copierFiles; /* open files that have registered as copiers */
   ULONG nextOrderId;
+  BOOLEAN cancellable; /* requests queued from now on get a cancel routine */
+  BOOLEAN hung;
+  LONGLONG hangDueQpc; /* while hung: when the hang ends; 0 = when told */
 
   /* Timer thread. */
   KEVENT timerWake;
@@ -180,13 +191,22 @@ static Pending* NewPending(PIRP irp, ULONG kind) {
   return p;
 }
 
-/* Lock held. Links p so that it can be cancelled. Returns FALSE when the IRP
- * was cancelled before its cancel routine was set: the caller then owns it. */
+static BOOLEAN IsRequestKind(ULONG kind) {
+  return kind == PK_HOST_WAIT || kind == PK_DELAYED || kind == PK_COPY_HELD || kind == PK_HUNG;
+}
+
+/* Lock held. Links p. The test's own waits can always be cancelled (a client
+ * gives up on them); the module's requests only when a test asked for it,
+ * and never while a hang holds them. Returns FALSE when the IRP was cancelled
+ * before its cancel routine was set: the caller then owns it. */
 static BOOLEAN Enqueue(Pending* p, ULONG kind) {
   p->kind = kind;
-  IoSetCancelRoutine(p->irp, CancelPending);
-  if (p->irp->Cancel && IoSetCancelRoutine(p->irp, NULL) != NULL)
-    return FALSE;
+  p->cancellable = !IsRequestKind(kind) || (g.cancellable && kind != PK_HUNG);
+  if (p->cancellable) {
+    IoSetCancelRoutine(p->irp, CancelPending);
+    if (p->irp->Cancel && IoSetCancelRoutine(p->irp, NULL) != NULL)
+      return FALSE;
+  }
   /* Either not cancelled, or IoCancelIrp already took the routine and is
    * about to call it: link it anyway so that the routine finds it. */
   InsertTailList(&g.pending[kind], &p->link);
@@ -196,18 +216,15 @@ static BOOLEAN Enqueue(Pending* p, ULONG kind) {
 }
 
 /* Lock held. Takes p out of its list unless its cancel routine is already
- * running, which then completes it; TRUE means the caller now owns the IRP. */
+ * running, which then completes it; TRUE means the caller now owns the IRP.
+ * An IRP without a cancel routine belongs to whoever holds the lock. */
 static BOOLEAN Detach(Pending* p) {
-  if (IoSetCancelRoutine(p->irp, NULL) == NULL)
+  if (p->cancellable && IoSetCancelRoutine(p->irp, NULL) == NULL)
     return FALSE;
   RemoveEntryList(&p->link);
   p->queued = FALSE;
   g.pendingCount[p->kind]--;
   return TRUE;
-}
-
-static BOOLEAN IsRequestKind(ULONG kind) {
-  return kind == PK_HOST_WAIT || kind == PK_DELAYED || kind == PK_COPY_HELD;
 }
 
 /* Lock held; p is detached. Sets the IRP's outcome, finishes the request's
@@ -220,8 +237,9 @@ static void Retire(Pending* p, NTSTATUS status, ULONG_PTR information, LIST_ENTR
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
   if (IsRequestKind(p->kind)) {
+    /* A hang holds even blocks too short to carry a status. */
     const UCHAR* block = irp->AssociatedIrp.SystemBuffer;
-    FinishRecord(p->seq, Get32(block + 4), status);
+    FinishRecord(p->seq, block && p->length >= 8 ? Get32(block + 4) : 0, status);
   }
   InsertTailList(done, &p->link);
 }
@@ -346,7 +364,50 @@ static void DeliverOrders(LIST_ENTRY* done) {
   }
 }
 
-/* Lock held. Ends every held request whose data no copier can write any more. */
+/* ---- hang (lock held) ---- */
+
+/* Moves a detached request to the hang's list, where nothing but the end of
+ * the hang completes it. */
+static void Hold(Pending* p) {
+  Enqueue(p, PK_HUNG); /* no cancel routine: cannot fail */
+}
+
+/* The hang begins: the requests the device was answering in its own time
+ * (host waits, delays, copies not yet handed to a copier) are held by it
+ * too. A copy a copier is writing now is held when the copier reports. */
+static void HoldPendingRequests(void) {
+  static const ULONG kinds[] = {PK_HOST_WAIT, PK_DELAYED, PK_COPY_HELD};
+  ULONG i;
+  for (i = 0; i < sizeof(kinds) / sizeof(kinds[0]); ++i) {
+    LIST_ENTRY* e = g.pending[kinds[i]].Flink;
+    while (e != &g.pending[kinds[i]]) {
+      Pending* p = CONTAINING_RECORD(e, Pending, link);
+      e = e->Flink;
+      if (kinds[i] == PK_COPY_HELD && p->copier)
+        continue;
+      if (Detach(p))
+        Hold(p);
+    }
+  }
+}
+
+/* The hang ends. The device comes back having lost what it held: each held
+ * request fails with STATUS_DEVICE_NOT_READY (ERROR_NOT_READY for a caller
+ * still waiting), so that nothing stays pending for ever. */
+static void EndHang(LIST_ENTRY* done) {
+  LIST_ENTRY* e = g.pending[PK_HUNG].Flink;
+  g.hung = FALSE;
+  g.hangDueQpc = 0;
+  while (e != &g.pending[PK_HUNG]) {
+    Pending* p = CONTAINING_RECORD(e, Pending, link);
+    e = e->Flink;
+    if (Detach(p))
+      Retire(p, STATUS_DEVICE_NOT_READY, 0, done);
+  }
+}
+
+/* Lock held. Ends every held request whose data no copier can write any more
+ * (holds it instead while the device hangs). */
 static void FailUndeliverableOrders(LIST_ENTRY* done) {
   LIST_ENTRY* e = g.pending[PK_COPY_HELD].Flink;
   if (g.copierFiles != 0)
@@ -356,6 +417,10 @@ static void FailUndeliverableOrders(LIST_ENTRY* done) {
     e = e->Flink;
     if (!Detach(h))
       continue;
+    if (g.hung) {
+      Hold(h);
+      continue;
+    }
     Put32((UCHAR*)h->irp->AssociatedIrp.SystemBuffer + 4, TD_STATUS_NO_COPIER);
     Retire(h, h->response->scripted.irpStatus, h->length, done);
   }
@@ -405,7 +470,15 @@ static void AnswerPending(Pending* p) {
   ULONG offset = 0;
   LIST_ENTRY done;
   KIRQL irql;
-  BOOLEAN needsCopy = ApplyResponse(block, p->length, p->response, &offset);
+  BOOLEAN needsCopy;
+  Lock(&irql);
+  if (g.hung) {
+    Hold(p);
+    Unlock(irql);
+    return;
+  }
+  Unlock(irql);
+  needsCopy = ApplyResponse(block, p->length, p->response, &offset);
   InitializeListHead(&done);
   Lock(&irql);
   if (!needsCopy) {
@@ -445,6 +518,21 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
   InitializeListHead(&done);
   Lock(&irql);
   seq = AddRecord(code, arrival, inLength, block, snapshotBytes);
+  if (g.hung) {
+    /* Answers nothing, malformed blocks included; scripted responses wait
+     * for requests after the hang. */
+    p = NewPending(irp, PK_HUNG);
+    if (p) {
+      IoMarkIrpPending(irp);
+      p->length = length;
+      p->seq = seq;
+      Hold(p);
+      WakeRecordWaiters(seq, code, &done);
+      Unlock(irql);
+      CompleteDone(&done);
+      return STATUS_PENDING;
+    }
+  }
   if (!block || length < 16) {
     /* Recorded all the same, so that a test sees what the module sent. */
     FinishRecord(seq, 0, STATUS_INVALID_PARAMETER);
@@ -543,7 +631,7 @@ static NTSTATUS OnRequest(PIRP irp, PIO_STACK_LOCATION sp) {
 static VOID TimerThread(PVOID context) {
   UNREFERENCED_PARAMETER(context);
   for (;;) {
-    LIST_ENTRY due;
+    LIST_ENTRY due, ended;
     LARGE_INTEGER timeout;
     LONGLONG earliest = 0;
     LONGLONG now;
@@ -551,8 +639,15 @@ static VOID TimerThread(PVOID context) {
     KIRQL irql;
 
     InitializeListHead(&due);
+    InitializeListHead(&ended);
     Lock(&irql);
     now = Now();
+    if (g.hung && g.hangDueQpc) {
+      if (g.hangDueQpc <= now)
+        EndHang(&ended);
+      else
+        earliest = g.hangDueQpc;
+    }
     e = g.pending[PK_DELAYED].Flink;
     while (e != &g.pending[PK_DELAYED]) {
       Pending* p = CONTAINING_RECORD(e, Pending, link);
@@ -565,6 +660,7 @@ static VOID TimerThread(PVOID context) {
       }
     }
     Unlock(irql);
+    CompleteDone(&ended);
 
     while (!IsListEmpty(&due))
       AnswerPending(CONTAINING_RECORD(RemoveHeadList(&due), Pending, link));
@@ -627,6 +723,9 @@ static NTSTATUS OnStats(PIRP irp, ULONG outLength) {
   stats.lastSeq = g.lastSeq;
   stats.copierWaiting = g.pendingCount[PK_COPIER_SLOT];
   stats.droppedRecords = g.dropped;
+  stats.hung = g.hung ? 1 : 0;
+  stats.heldByHang = g.pendingCount[PK_HUNG];
+  stats.cancellable = g.cancellable ? 1 : 0;
   Unlock(irql);
   RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &stats, sizeof(stats));
   return CompleteNow(irp, STATUS_SUCCESS, sizeof(stats));
@@ -750,6 +849,9 @@ static NTSTATUS OnReset(PIRP irp) {
   TakeResponses(0, &taken);
   g.recordCount = 0;
   g.dropped = 0;
+  g.cancellable = FALSE;
+  if (g.hung)
+    EndHang(&done);
   e = g.pending[PK_HOST_WAIT].Flink;
   while (e != &g.pending[PK_HOST_WAIT]) {
     Pending* p = CONTAINING_RECORD(e, Pending, link);
@@ -759,6 +861,45 @@ static NTSTATUS OnReset(PIRP irp) {
   }
   Unlock(irql);
   ReleaseResponses(&taken);
+  CompleteDone(&done);
+  return CompleteNow(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS OnSetCancellable(PIRP irp, ULONG inLength) {
+  ULONG on;
+  KIRQL irql;
+  if (inLength < sizeof(on))
+    return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
+  RtlCopyMemory(&on, irp->AssociatedIrp.SystemBuffer, sizeof(on));
+  if (on > 1)
+    return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
+  Lock(&irql);
+  g.cancellable = on ? TRUE : FALSE;
+  Unlock(irql);
+  return CompleteNow(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS OnSetHang(PIRP irp, ULONG inLength) {
+  ULONG ms;
+  LIST_ENTRY done;
+  KIRQL irql;
+  if (inLength < sizeof(ms))
+    return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
+  RtlCopyMemory(&ms, irp->AssociatedIrp.SystemBuffer, sizeof(ms));
+  InitializeListHead(&done);
+  Lock(&irql);
+  if (ms == 0) {
+    if (g.hung)
+      EndHang(&done);
+  } else {
+    if (!g.hung) {
+      g.hung = TRUE;
+      HoldPendingRequests();
+    }
+    g.hangDueQpc = ms == TD_HANG_UNTIL_TOLD ? 0 : Now() + (LONGLONG)ms * g.qpcFrequency / 1000;
+  }
+  Unlock(irql);
+  KeSetEvent(&g.timerWake, IO_NO_INCREMENT, FALSE);
   CompleteDone(&done);
   return CompleteNow(irp, STATUS_SUCCESS, 0);
 }
@@ -851,7 +992,10 @@ static NTSTATUS OnCopierDone(PIRP irp, ULONG inLength) {
     } else {
       Put32(block + 4, TD_STATUS_COPY_FAILED);
     }
-    Retire(h, h->response->scripted.irpStatus, h->length, &done);
+    if (g.hung)
+      Hold(h); /* the copy is written, but a hung device does not answer */
+    else
+      Retire(h, h->response->scripted.irpStatus, h->length, &done);
     break;
   }
   Unlock(irql);
@@ -874,6 +1018,8 @@ static void EndFile(PFILE_OBJECT file) {
   Lock(&irql);
   for (kind = 0; kind < PK_COUNT; ++kind) {
     LIST_ENTRY* e = g.pending[kind].Flink;
+    if (kind == PK_HUNG)
+      continue; /* a hung device does not even see its handles go */
     while (e != &g.pending[kind]) {
       Pending* p = CONTAINING_RECORD(e, Pending, link);
       e = e->Flink;
@@ -940,6 +1086,10 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       return OnCopierWait(irp, outLength);
     case TD_IOCTL_COPIER_DONE:
       return OnCopierDone(irp, inLength);
+    case TD_IOCTL_SET_CANCELLABLE:
+      return OnSetCancellable(irp, inLength);
+    case TD_IOCTL_SET_HANG:
+      return OnSetHang(irp, inLength);
     default:
       return CompleteNow(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
   }
