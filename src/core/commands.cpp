@@ -4,15 +4,21 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "core/bytes.h"
+#include "core/com.h"
 #include "core/command_record.h"
+#include "core/device.h"
 #include "core/device_request.h"
 #include "core/education.h"
 #include "core/handles.h"
 #include "core/lifecycle.h"
 #include "core/log.h"
+#include "core/threads.h"
 #include "interaction/keyboard_layout.h"
 #include "interaction/message_box_handler.h"
 #include "settings/browser_search_info.h"
@@ -26,9 +32,13 @@
 namespace mantlet {
 namespace {
 
-constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr wchar_t kControlCenterClass[] = L"cvn_cc_wndclass";
 constexpr DWORD kShortcutQuietTimeMs = 500;
+// How often an idle worker looks at the slot without a signal. Under Wine a
+// slot holding a few hundred messages blocks its writer, and a sender that
+// signals only after writing a batch would wait for ever for a reader that
+// waits for the signal.
+constexpr DWORD kUnsignalledReadMs = 250;
 constexpr int kImmediateAnswersPerTurn = 64;
 
 void EmptyRecycleBin() {
@@ -156,82 +166,77 @@ void RunCommand(const CommandRecordView& record) {
   }
 }
 
-// Wine answers a zero-byte mailslot read with ERROR_BROKEN_PIPE at once,
-// whether or not a message waits, where Windows gives ERROR_INSUFFICIENT_BUFFER
-// for a waiting message and waits out the read time-out for an empty slot.
-// GetMailslotInfo settles the Wine case without changing the Windows one; the
-// size it gives is handed back (MAILSLOT_NO_MESSAGE when not asked yet), so
-// that the reader does not ask the server for it a second time.
-bool MessageWaiting(HANDLE mailslot, DWORD* nextSize) {
-  *nextSize = MAILSLOT_NO_MESSAGE;
-  DWORD read = 0;
-  if (ReadFile(mailslot, nullptr, 0, &read, nullptr))
-    return false;
-  const DWORD error = GetLastError();
-  if (error == ERROR_INSUFFICIENT_BUFFER)
-    return true;
-  if (error != ERROR_BROKEN_PIPE)
-    return false;
-  return GetMailslotInfo(mailslot, nullptr, nextSize, nullptr, nullptr) &&
-         *nextSize != MAILSLOT_NO_MESSAGE;
-}
-
+// Takes every message off the slot, running each record and dropping the
+// malformed ones. The slot's own count is the authority: a zero-byte read
+// cannot tell a zero-length message from a waiting one (Windows reads the
+// empty message and says nothing waits; Wine fails the read with
+// ERROR_BROKEN_PIPE in both cases), and a reader that stops early leaves
+// records behind until a signal that may never come, since under Wine a full
+// slot blocks the very writer that would send it.
 void ReadCommands(HANDLE mailslot) {
   std::vector<uint8_t> message;
   int failedReads = 0;
-  DWORD nextSize = MAILSLOT_NO_MESSAGE;
-  while (MessageWaiting(mailslot, &nextSize)) {
-    if (nextSize == MAILSLOT_NO_MESSAGE &&
-        (!GetMailslotInfo(mailslot, nullptr, &nextSize, nullptr, nullptr) ||
-         nextSize == MAILSLOT_NO_MESSAGE)) {
+  for (;;) {
+    DWORD nextSize = MAILSLOT_NO_MESSAGE;
+    if (!GetMailslotInfo(mailslot, nullptr, &nextSize, nullptr, nullptr) ||
+        nextSize == MAILSLOT_NO_MESSAGE) {
       return;
     }
     // A zero-length message still needs a buffer to be taken off the slot.
-    message.resize(nextSize != 0 ? nextSize : 1);
+    try {
+      message.resize(nextSize != 0 ? nextSize : 1);
+    } catch (const std::bad_alloc&) {
+      // Too large to hold: read into what fits, which takes the message off
+      // the slot cut short, and so drops it.
+      message.resize(kMinCommandRecordSize);
+    }
     DWORD read = 0;
     if (!ReadFile(mailslot, message.data(), static_cast<DWORD>(message.size()), &read, nullptr)) {
       // Wine fails the read of a zero-length message but takes it off the
-      // slot all the same: that is progress, and a run of them must not
-      // strand the records behind it until a signal that may never come.
-      // Any other read that keeps failing leaves the rest to the next signal
-      // rather than spinning here.
+      // slot all the same: that is progress. Any other read that keeps
+      // failing leaves the rest to the next signal rather than spin here.
       if (nextSize != 0 && ++failedReads > 16)
         return;
       continue;
     }
     failedReads = 0;
-    RunCommandRecord(std::span<const uint8_t>(message.data(), read));
+    if (read == nextSize)
+      RunCommandRecord(std::span<const uint8_t>(message.data(), read));
   }
 }
 
-// The host event wait: one 0x8040 request kept pending on the device.
+// The host event wait: one 0x8040 request kept pending on the device. Its
+// memory (block, OVERLAPPED and the event the device signals) lives apart
+// from this object: a device that never completes the request, not even when
+// its handle is closed, keeps that memory for good.
 class HostEventWait {
  public:
-  HostEventWait() {
-    event_.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    device_.reset(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  HostEventWait() : io_(std::make_unique<Io>()) {
+    io_->event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    device_ = OpenToolsDevice();
     // Without the device the event must never wake the loop.
-    if (!device_ && event_)
-      ResetEvent(event_.get());
+    if (!device_ && io_->event)
+      ResetEvent(io_->event.get());
     DeviceRequest request;
     request.code = kHostEventWaitRequest;
-    block_ = EncodeDeviceRequest(request);
-    overlapped_.hEvent = event_.get();
+    io_->block = EncodeDeviceRequest(request);
+    io_->overlapped.hEvent = io_->event.get();
   }
 
   ~HostEventWait() {
-    // Closing the device ends a request still pending; the OVERLAPPED and the
-    // block must outlive it, so cancel and drain first.
-    if (pending_ && device_) {
-      CancelIo(device_.get());
-      DWORD ignored = 0;
-      GetOverlappedResult(device_.get(), &overlapped_, &ignored, TRUE);
+    // A wait still pending is not cancelled (a device need not have a cancel
+    // routine): closing the handle ends it. The device then hands the
+    // request back, and only then may its memory go.
+    device_.reset();
+    if (pending_ && WaitForSingleObject(io_->event.get(), kHandBackMs) != WAIT_OBJECT_0) {
+      MLOG(kLogWarning, kToolTag,
+           "The host event wait was not handed back; it is left to the device");
+      io_->event.release();
+      io_.release();
     }
   }
 
-  HANDLE event() const { return event_.get(); }
+  HANDLE event() const { return io_->event.get(); }
 
   enum class Outcome {
     kPending,   // a wait is pending: the quiet time runs
@@ -244,8 +249,9 @@ class HostEventWait {
     if (pending_) {
       pending_ = false;
       DWORD returned = 0;
+      // The event is signalled: the request is complete, nothing is waited for.
       const bool fetched =
-          GetOverlappedResult(device_.get(), &overlapped_, &returned, TRUE) != FALSE;
+          GetOverlappedResult(device_.get(), &io_->overlapped, &returned, FALSE) != FALSE;
       const bool again = fetched ? StatusAsksForMore() : GetLastError() == ERROR_RETRY;
       // Any other outcome leaves the event signalled: the next wait comes back
       // here at once, after the terminate and command events had their turn.
@@ -254,18 +260,27 @@ class HostEventWait {
     }
     if (!Send()) {
       // Still wanted: the event stays signalled and the next turn goes on.
-      SetEvent(event_.get());
+      SetEvent(io_->event.get());
       return Outcome::kComeBack;
     }
     if (pending_)
       return Outcome::kPending;
-    ResetEvent(event_.get());
+    ResetEvent(io_->event.get());
     return Outcome::kIdle;
   }
 
  private:
+  struct Io {
+    OVERLAPPED overlapped = {};
+    UniqueHandle event;
+    std::vector<uint8_t> block;
+  };
+
+  // How long a closed device has to hand a pending wait back.
+  static constexpr DWORD kHandBackMs = 250;
+
   bool StatusAsksForMore() const {
-    const uint32_t status = DeviceRequestStatus(block_);
+    const uint32_t status = DeviceRequestStatus(io_->block);
     return status == kDeviceStatusSuccess || status == kDeviceStatusWaitAgain;
   }
 
@@ -273,12 +288,13 @@ class HostEventWait {
   // gave way instead: a device that keeps answering at once would otherwise
   // hold this thread here, deaf to the terminate and command events.
   bool Send() {
+    std::vector<uint8_t>& block = io_->block;
     for (int turn = 0; turn < kImmediateAnswersPerTurn; ++turn) {
-      StoreU32Status(0);
+      StoreU32(block.data() + 4, 0);  // status
       DWORD returned = 0;
-      if (DeviceIoControl(device_.get(), kToolsDeviceIoControl, block_.data(),
-                          static_cast<DWORD>(block_.size()), block_.data(),
-                          static_cast<DWORD>(block_.size()), &returned, &overlapped_)) {
+      if (DeviceIoControl(device_.get(), kToolsDeviceIoControl, block.data(),
+                          static_cast<DWORD>(block.size()), block.data(),
+                          static_cast<DWORD>(block.size()), &returned, &io_->overlapped)) {
         if (StatusAsksForMore())
           continue;
         return true;
@@ -293,42 +309,38 @@ class HostEventWait {
     return false;
   }
 
-  void StoreU32Status(uint32_t status) {
-    block_[4] = static_cast<uint8_t>(status);
-    block_[5] = static_cast<uint8_t>(status >> 8);
-    block_[6] = static_cast<uint8_t>(status >> 16);
-    block_[7] = static_cast<uint8_t>(status >> 24);
-  }
-
-  UniqueHandle event_;
+  std::unique_ptr<Io> io_;
   UniqueFile device_;
-  OVERLAPPED overlapped_ = {};
-  std::vector<uint8_t> block_;
   bool pending_ = false;
 };
 
-void PumpMessages() {
+// False once a WM_QUIT came: the stop's second way of ending the worker.
+bool PumpMessages() {
   MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT)
+      return false;
     DispatchMessageW(&msg);
-}
-
-}  // namespace
-
-void RunCommandRecord(std::span<const uint8_t> message) {
-  if (const std::optional<CommandRecordView> record = ParseCommandRecord(message)) {
-    RunCommand(*record);
   }
+  return true;
 }
 
-DWORD WINAPI CommandWorkerMain(void*) {
-  auto hostEvents = std::make_unique<HostEventWait>();
-  const HRESULT com = CoInitialize(nullptr);
+// The worker's loop. COM is its own: it runs the components' commands.
+void RunWorker() {
+  const ComScope com;
+  // Without it the commands still run; the device side stays quiet.
+  std::unique_ptr<HostEventWait> hostEvents;
+  RunGuarded("The host event wait", [&] { hostEvents = std::make_unique<HostEventWait>(); });
+  const HANDLE deviceEvent = hostEvents ? hostEvents->event() : nullptr;
 
-  DWORD timeout = INFINITE;
+  // Between a pending host event wait and the first quiet time-out the
+  // worker waits kShortcutQuietTimeMs; otherwise it wakes now and then to
+  // take records off a slot nobody signalled.
+  bool quiet = false;
   for (;;) {
-    const HANDLE handles[] = {g_tool.terminateEvent, g_tool.commandEvent, hostEvents->event()};
-    const DWORD count = hostEvents->event() != nullptr ? 3 : 2;
+    const HANDLE handles[] = {g_tool.terminateEvent, g_tool.commandEvent, deviceEvent};
+    const DWORD count = deviceEvent != nullptr ? 3 : 2;
+    const DWORD timeout = quiet ? kShortcutQuietTimeMs : kUnsignalledReadMs;
     const DWORD wait = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
     if (wait == WAIT_OBJECT_0 + 1) {
       ReadCommands(g_tool.mailslot);
@@ -336,28 +348,44 @@ DWORD WINAPI CommandWorkerMain(void*) {
       // While a wait is pending, every wake starts the quiet time anew.
       switch (hostEvents->Serve()) {
         case HostEventWait::Outcome::kPending:
-          timeout = kShortcutQuietTimeMs;
+          quiet = true;
           break;
         case HostEventWait::Outcome::kIdle:
-          timeout = INFINITE;
+          quiet = false;
           break;
         case HostEventWait::Outcome::kComeBack:
           break;
       }
     } else if (wait == WAIT_OBJECT_0 + count) {
-      PumpMessages();
+      if (!PumpMessages())
+        break;
     } else if (wait == WAIT_TIMEOUT) {
-      timeout = INFINITE;
-      if (g_components.shareMapping)
-        RefreshShareShortcuts();
+      if (quiet) {
+        quiet = false;
+        if (g_components.shareMapping)
+          RunGuarded("The shortcut refresh", &RefreshShareShortcuts);
+      }
+      ReadCommands(g_tool.mailslot);
     } else {
       break;  // terminate event or a failed wait
     }
   }
+}
 
-  hostEvents.reset();
-  if (SUCCEEDED(com))
-    CoUninitialize();
+}  // namespace
+
+void RunCommandRecord(std::span<const uint8_t> message) {
+  if (const std::optional<CommandRecordView> record = ParseCommandRecord(message)) {
+    // A command that fails half way (memory running out for its payload)
+    // is not run to its end; the records after it still are.
+    char where[32];
+    snprintf(where, sizeof(where), "Command %d", static_cast<int>(record->command));
+    RunGuarded(where, [&] { RunCommand(*record); });
+  }
+}
+
+DWORD WINAPI CommandWorkerMain(void*) {
+  RunGuarded("The command worker", &RunWorker);
   return 0;
 }
 

@@ -16,7 +16,27 @@ constexpr char kTag[] = "MANTLETDLL";
 // back before its memory is left to it.
 constexpr DWORD kCancelGraceMs = 50;
 
+// Manual-reset, signalled while the tool stops; made on first use and kept
+// for the process's life.
+HANDLE StoppingEvent() {
+  static HANDLE volatile event = nullptr;
+  if (event == nullptr) {
+    HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (made != nullptr &&
+        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&event), made,
+                                          nullptr) != nullptr) {
+      CloseHandle(made);  // another thread was first
+    }
+  }
+  return event;
+}
+
 }  // namespace
+
+void SetDeviceRequestsStopping(bool stopping) {
+  if (HANDLE event = StoppingEvent())
+    stopping ? SetEvent(event) : ResetEvent(event);
+}
 
 struct DeviceCall::Io {
   OVERLAPPED overlapped = {};
@@ -65,6 +85,9 @@ size_t DeviceCall::dataSize() const {
 DeviceResult DeviceCall::Send(HANDLE device, HANDLE abandon, DWORD boundMs) {
   if (leftToDevice_ || !io_->done)
     return {DeviceAnswer::kFailed, ERROR_INVALID_HANDLE};
+  const HANDLE stopping = StoppingEvent();
+  if (stopping != nullptr && WaitForSingleObject(stopping, 0) == WAIT_OBJECT_0)
+    return {DeviceAnswer::kGivenUp, ERROR_OPERATION_ABORTED};
   Io& io = *io_;
   io.overlapped = {};
   io.overlapped.hEvent = io.done.get();
@@ -79,8 +102,13 @@ DeviceResult DeviceCall::Send(HANDLE device, HANDLE abandon, DWORD boundMs) {
   if (error != ERROR_IO_PENDING)
     return {DeviceAnswer::kFailed, error};
 
-  const HANDLE waits[] = {io.done.get(), abandon};
-  const DWORD woken = WaitAnsweringSentMessages(abandon != nullptr ? 2 : 1, waits, boundMs);
+  HANDLE waits[3] = {io.done.get()};
+  DWORD count = 1;
+  for (HANDLE other : {stopping, abandon}) {
+    if (other != nullptr)
+      waits[count++] = other;
+  }
+  const DWORD woken = WaitAnsweringSentMessages(count, waits, boundMs);
   if (woken == WAIT_OBJECT_0) {
     if (GetOverlappedResult(device, &io.overlapped, &returned, FALSE))
       return {DeviceAnswer::kAnswered, 0};

@@ -53,8 +53,8 @@ class DeviceCall {
   size_t dataSize() const;
 
   // Sends the block on an overlapped handle and waits for the answer at most
-  // `boundMs`, or until `abandon` (when given) is signalled, answering the
-  // messages sent to this thread's windows meanwhile. After kGivenUp the call
+  // `boundMs`, or until `abandon` (when given) is signalled or the tool
+  // stops, answering the messages sent to this thread's windows meanwhile. After kGivenUp the call
   // must not be sent again.
   DeviceResult Send(HANDLE device, HANDLE abandon = nullptr, DWORD boundMs = kDeviceAnswerBoundMs);
 
@@ -63,6 +63,11 @@ class DeviceCall {
   Io* io_;
   bool leftToDevice_ = false;
 };
+
+// While the tool stops, every request still waiting for the device is given
+// up at once and none is sent: the stop never waits for the device. Set by
+// the stop routine at its start, cleared by the start of the tool.
+void SetDeviceRequestsStopping(bool stopping);
 
 // A two-word report (taskbar state, hotkeys, browser information): true when
 // the device answered it with status 0.

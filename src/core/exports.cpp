@@ -5,19 +5,15 @@
 #include <cstdint>
 
 #include "core/lifecycle.h"
-#include "core/log.h"
+#include "core/threads.h"
 
 namespace {
 
 template <typename Fn>
 int Guarded(const char* entry, int onFailure, Fn&& fn) {
-  try {
-    return fn();
-  } catch (...) {
-    mantlet::LogWrite(mantlet::kToolTag, mantlet::kModuleName, mantlet::kLogError,
-                      "%s: unexpected exception", entry);
-    return onFailure;
-  }
+  int result = onFailure;
+  mantlet::RunGuarded(entry, [&] { result = fn(); });
+  return result;
 }
 
 }  // namespace

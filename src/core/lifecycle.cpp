@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "core/commands.h"
 #include "core/education.h"
@@ -12,6 +13,8 @@
 #include "core/hypercall.h"
 #include "core/log.h"
 #include "core/new_component.h"
+#include "core/device.h"
+#include "core/threads.h"
 #include "core/windows_version.h"
 #include "interaction/keyboard_layout.h"
 #include "interaction/message_box_handler.h"
@@ -44,10 +47,42 @@ bool g_decoratedNameLooked = false;
 bool g_errorCaptured = false;
 DWORD g_capturedError = 0;
 
+// Stops a component and destroys it. A component whose thread could not be
+// told to stop is left alive rather than destroyed under that thread.
 template <typename T>
-void StopAndDestroy(ComponentSlot<T>& slot) {
-  if (std::unique_ptr<T> component = slot.Take())
-    component->Stop();
+void StopAndDestroy(ComponentSlot<T>& slot, const char* name) {
+  std::unique_ptr<T> component = slot.Take();
+  if (!component)
+    return;
+  bool stopped = true;
+  RunGuarded(name, [&] {
+    if constexpr (std::is_same_v<decltype(component->Stop()), bool>)
+      stopped = component->Stop();
+    else
+      component->Stop();
+  });
+  if (!stopped) {
+    LogWrite(kToolTag, kModuleName, kLogError, "%s could not stop its thread; it is kept alive",
+             name);
+    component.release();
+  }
+}
+
+// Creates a component; one that cannot be made (no memory, or its
+// constructor failing half way) is absent and the tool runs without it.
+template <typename T>
+std::unique_ptr<T> MakeComponent(const char* name) {
+  std::unique_ptr<T> component;
+  RunGuarded(name, [&] { component = NewComponent<T>(); });
+  return component;
+}
+
+// Runs a component's start; one that fails by an exception counts as failed.
+template <typename T>
+bool StartComponent(T& component, const char* name) {
+  bool started = false;
+  RunGuarded(name, [&] { started = component.Start(); });
+  return started;
 }
 
 void CloseChannelHandle(HANDLE& handle) {
@@ -65,37 +100,33 @@ int FailStart(const char* message) {
   return -1;
 }
 
+// Creates a component, puts it in its holder and starts it (a failed start
+// keeps it, as the tool expects of all but the taskbar component).
+template <typename T>
+void CreateAndStart(ComponentSlot<T>& slot, const char* name) {
+  slot.Set(MakeComponent<T>(name));
+  if (slot)
+    StartComponent(*slot.get(), name);
+}
+
 void CreateComponents() {
-  g_components.shareMapping.Set(NewComponent<GuestShareMapping>());
+  g_components.shareMapping.Set(MakeComponent<GuestShareMapping>("GuestShareMapping"));
 
   if (std::unique_ptr<ShowHideTaskBarAndDesktop> showHide =
-          NewComponent<ShowHideTaskBarAndDesktop>()) {
+          MakeComponent<ShowHideTaskBarAndDesktop>("ShowHideTaskBarAndDesktop")) {
     // Kept only when its watcher runs; without the device it has nothing to do.
-    if (showHide->Start())
+    if (StartComponent(*showHide, "ShowHideTaskBarAndDesktop"))
       g_components.showHide.Set(std::move(showHide));
+    else
+      RunGuarded("ShowHideTaskBarAndDesktop", [&] { showHide.reset(); });
   }
 
-  g_components.weave.Set(NewComponent<WeaveStateController>());
-  if (g_components.weave)
-    g_components.weave->Start();
-
-  g_components.relocate.Set(NewComponent<RelocateTaskbar>());
-  if (g_components.relocate)
-    g_components.relocate->Start();
-
-  g_components.messageBoxes.Set(NewComponent<MessageBoxHandler>());
-  if (g_components.messageBoxes)
-    g_components.messageBoxes->Start();
-
-  g_components.keyboard.Set(NewComponent<CKeyboardLayout>());
-  if (g_components.keyboard)
-    g_components.keyboard->Start();
-
-  g_components.cursor.Set(NewComponent<CCursorUtils>());
-  if (g_components.cursor)
-    g_components.cursor->Start();
-
-  g_components.browsers.Set(NewComponent<BrowserSearchInfo>());
+  CreateAndStart(g_components.weave, "WeaveStateController");
+  CreateAndStart(g_components.relocate, "RelocateTaskbar");
+  CreateAndStart(g_components.messageBoxes, "MessageBoxHandler");
+  CreateAndStart(g_components.keyboard, "CKeyboardLayout");
+  CreateAndStart(g_components.cursor, "CCursorUtils");
+  g_components.browsers.Set(MakeComponent<BrowserSearchInfo>("BrowserSearchInfo"));
 }
 
 }  // namespace
@@ -146,10 +177,10 @@ void OnProcessDetach() {
   }
 }
 
-int StartTool() {
-  MLOG(kLogInfo, kToolTag, "Start desktop utilities tool");
-  if (g_tool.started)
-    return 0;
+namespace {
+
+int StartToolSteps() {
+  SetDeviceRequestsStopping(false);
 
   VConfigChanged(0);
   ApplyProgramConfiguration();
@@ -176,7 +207,8 @@ int StartTool() {
     return FailStart("Can't create terminate thread event. err=%d");
   }
 
-  g_tool.workerThread = CreateThread(nullptr, 0, &CommandWorkerMain, nullptr, 0, nullptr);
+  g_tool.workerThread =
+      CreateThread(nullptr, 0, &CommandWorkerMain, nullptr, 0, &g_tool.workerThreadId);
   if (g_tool.workerThread == nullptr)
     return FailStart("Can't create working thread. err=%d");
 
@@ -187,16 +219,45 @@ int StartTool() {
   return 0;
 }
 
+}  // namespace
+
+int StartTool() {
+  MLOG(kLogInfo, kToolTag, "Start desktop utilities tool");
+  if (g_tool.started)
+    return 0;
+  // A start that fails half way, by an error or an exception, is undone
+  // whole: the host never sees a tool that is half started.
+  int result = -1;
+  if (!RunGuarded("StartTool", [&] { result = StartToolSteps(); }))
+    StopToolInternal(false);
+  return result;
+}
+
 void StopToolInternal(bool restoreTaskbar) {
   MLOG(kLogInfo, kToolTag, "Stop desktop utilities tool");
+  // From here on no thread of ours waits for the device.
+  SetDeviceRequestsStopping(true);
   if (g_tool.started)
-    UnregisterTool();
+    RunGuarded("UnregisterTool", &UnregisterTool);
 
   if (g_tool.workerThread != nullptr) {
-    SetEvent(g_tool.terminateEvent);
-    WaitForSingleObject(g_tool.workerThread, INFINITE);
+    // The worker ends on its terminate event, or else on a WM_QUIT in its
+    // queue. One that can be told neither way keeps the channel and the
+    // components it uses: the stop goes no further rather than destroy them
+    // under it.
+    if (!SetEvent(g_tool.terminateEvent) &&
+        !PostThreadMessageW(g_tool.workerThreadId, WM_QUIT, 0, 0)) {
+      LogWrite(kToolTag, kModuleName, kLogError,
+               "Can't tell the working thread to end (err=%d); the tool is left as it is",
+               static_cast<int>(GetLastError()));
+      return;
+    }
+    // The worker may be inside a settings broadcast that reaches this
+    // thread's windows: the wait answers it.
+    WaitAnsweringSentMessages(g_tool.workerThread, INFINITE);
     CloseHandle(g_tool.workerThread);
     g_tool.workerThread = nullptr;
+    g_tool.workerThreadId = 0;
   }
   if (g_tool.terminateEvent != nullptr) {
     CloseHandle(g_tool.terminateEvent);
@@ -205,19 +266,18 @@ void StopToolInternal(bool restoreTaskbar) {
 
   EndEducationApp();
 
-  StopAndDestroy(g_components.cursor);
-  StopAndDestroy(g_components.keyboard);
-  StopAndDestroy(g_components.messageBoxes);
-  StopAndDestroy(g_components.weave);
-  if (std::unique_ptr<ShowHideTaskBarAndDesktop> showHide = g_components.showHide.Take()) {
-    if (restoreTaskbar)
-      showHide->SetTaskbarVisible(true);
-    showHide->Stop();
+  StopAndDestroy(g_components.cursor, "CCursorUtils");
+  StopAndDestroy(g_components.keyboard, "CKeyboardLayout");
+  StopAndDestroy(g_components.messageBoxes, "MessageBoxHandler");
+  StopAndDestroy(g_components.weave, "WeaveStateController");
+  if (restoreTaskbar && g_components.showHide) {
+    RunGuarded("ShowHideTaskBarAndDesktop", [] { g_components.showHide->SetTaskbarVisible(true); });
   }
-  g_components.shareMapping.Take();  // its destructor unmaps the drives
-  StopAndDestroy(g_components.relocate);
+  StopAndDestroy(g_components.showHide, "ShowHideTaskBarAndDesktop");
+  StopAndDestroy(g_components.shareMapping, "GuestShareMapping");  // unmaps the drives
+  StopAndDestroy(g_components.relocate, "RelocateTaskbar");
   // A stopped tool keeps no device handle: the next start makes a new one.
-  g_components.browsers.Take();
+  RunGuarded("BrowserSearchInfo", [] { g_components.browsers.Take(); });
 
   CloseChannelHandle(g_tool.commandEvent);
   CloseChannelHandle(g_tool.mailslot);
@@ -248,12 +308,15 @@ int NotifyTool(uint32_t code, uint32_t /*arg*/) {
   } else if (code == kAnnounceAgain) {
     RegisterTool();
   }
+  // Each component on its own: one that fails does not keep the code from
+  // the others.
   if (g_components.keyboard)
-    g_components.keyboard->OnNotify(code);
+    RunGuarded("CKeyboardLayout::OnNotify", [&] { g_components.keyboard->OnNotify(code); });
   if (g_components.shareMapping)
-    g_components.shareMapping->NotifyTool(code);
+    RunGuarded("GuestShareMapping::NotifyTool",
+               [&] { g_components.shareMapping->NotifyTool(code); });
   if (g_components.relocate)
-    g_components.relocate->NotifyTool(code);
+    RunGuarded("RelocateTaskbar::NotifyTool", [&] { g_components.relocate->NotifyTool(code); });
   return 0;
 }
 

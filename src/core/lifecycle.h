@@ -43,6 +43,7 @@ struct ToolState {
   HANDLE commandEvent = INVALID_HANDLE_VALUE;
   HANDLE terminateEvent = nullptr;
   HANDLE workerThread = nullptr;
+  DWORD workerThreadId = 0;
   bool started = false;
   uint32_t lastNotificationsOption = 0;
   // COM is initialised by StartTool on the calling thread; the stop routine

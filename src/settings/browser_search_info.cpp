@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/device.h"
 #include "core/device_request.h"
 #include "core/log.h"
 #include "settings/browser_flags.h"
@@ -16,7 +17,6 @@ namespace mantlet {
 namespace {
 
 constexpr char kTag[] = "";
-constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr wchar_t kInstallKeyPath[] = L"SOFTWARE\\Corvane\\Corvane Tools";
 constexpr wchar_t kLibraryPath[] = L"\\External\\Didirad\\Distributor.dll";
 constexpr DWORD kInstallLocationFirstRead = 128;
@@ -115,9 +115,7 @@ InstallKind GetInstallKind() {
 }  // namespace
 
 BrowserSearchInfo::BrowserSearchInfo() {
-  m_device.reset(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  m_device = OpenToolsDevice();
   if (!m_device) {
     LogWrite(kTag, kModuleName, kLogError, "Can't open cvntg device. err=%d",
              static_cast<int>(GetLastError()));
@@ -158,24 +156,7 @@ void BrowserSearchInfo::SendBrowsersInformation() {
 }
 
 bool BrowserSearchInfo::SendReport(uint32_t flags, uint32_t startNotice) {
-  std::vector<uint8_t> block = EncodeTwoWordReport(kBrowserInfoReport, flags, startNotice);
-  // The handle is overlapped (the device may hold a request back); a request
-  // sent on it without an OVERLAPPED could complete after this frame is gone,
-  // so each one waits for its own completion.
-  UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!m_device || !done)
-    return false;
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = done.get();
-  DWORD returned = 0;
-  if (!DeviceIoControl(m_device.get(), kToolsDeviceIoControl, block.data(),
-                       static_cast<DWORD>(block.size()), block.data(),
-                       static_cast<DWORD>(block.size()), &returned, &overlapped) &&
-      (GetLastError() != ERROR_IO_PENDING ||
-       !GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE))) {
-    return false;
-  }
-  return DeviceRequestStatus(block) == kDeviceStatusSuccess;
+  return SendTwoWordReport(m_device.get(), kBrowserInfoReport, flags, startNotice);
 }
 
 }  // namespace mantlet

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "core/handles.h"
 #include "core/lifecycle.h"
 #include "core/log.h"
+#include "core/threads.h"
 #include "sharemapping/share_names.h"
 
 namespace mantlet {
@@ -294,12 +296,18 @@ GuestShareMapping::GuestShareMapping()
 }
 
 GuestShareMapping::~GuestShareMapping() {
-  if (!m_keepMappingsAtExit) {
-    ApplyShareSet(ShareSet::kMappedShares, {});
-    ApplyShareSet(ShareSet::kMountedVolumes, {});
-  }
+  Stop();
   DeleteCriticalSection(&m_lock);
   MLOG(kLogInfo, kTag, "GuestShareMapping has been destructed");
+}
+
+void GuestShareMapping::Stop() {
+  if (std::exchange(m_stopped, true) || m_keepMappingsAtExit)
+    return;
+  // Each set on its own: one that fails half way (memory running out) keeps
+  // what it could not unmap, and the other set is still unmapped.
+  RunGuarded("GuestShareMapping::Stop", [&] { ApplyShareSet(ShareSet::kMappedShares, {}); });
+  RunGuarded("GuestShareMapping::Stop", [&] { ApplyShareSet(ShareSet::kMountedVolumes, {}); });
 }
 
 void GuestShareMapping::ApplyShareSet(ShareSet which, const std::vector<ShareRecord>& wanted) {

@@ -22,6 +22,11 @@ class GuestShareMapping {
   GuestShareMapping(const GuestShareMapping&) = delete;
   GuestShareMapping& operator=(const GuestShareMapping&) = delete;
 
+  // Unmaps every drive the component holds, unless the session ended on
+  // Windows 5.0. The tool's stop calls it; the destructor does it for an
+  // object that was never stopped.
+  void Stop();
+
   void ChangeShareMapping(bool bEnabled);
   void ToggleMountedVolumes(const std::vector<std::u16string>& names);
   void NotifyTool(uint32_t code);
@@ -36,6 +41,7 @@ class GuestShareMapping {
   // Set by the host's thread at the end of the session; read by the
   // destructor after every other thread is done.
   volatile bool m_keepMappingsAtExit = false;
+  bool m_stopped = false;  // the stopping thread's alone
 };
 
 }  // namespace mantlet

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "core/bytes.h"
+#include "core/device.h"
 #include "core/device_request.h"
 #include "core/handles.h"
 #include "core/lifecycle.h"
@@ -23,7 +24,6 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 constexpr char kTag[] = "SHAREMAPPING";
-constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr uint32_t kShareListSelector = 62;
 constexpr size_t kShareListFirstBytes = 256;
 // Room for tens of thousands of shares. A device that calls every buffer too
@@ -38,18 +38,10 @@ constexpr size_t kPlatformCodeWord = 5;
 constexpr PROPERTYKEY kShortcutTagKey = {
     {0x3D8A52C1, 0x7E04, 0x4B9F, {0xA6, 0xC2, 0x91, 0xF0, 0xE5, 0xB7, 0xD3, 0x48}}, 2};
 
-UniqueFile OpenToolsDevice() {
-  return UniqueFile(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
-}
-
-// Sends the block; the device writes its answer over it.
-bool Exchange(HANDLE device, std::vector<uint8_t>& block) {
-  DWORD returned = 0;
-  return DeviceIoControl(device, kToolsDeviceIoControl, block.data(),
-                         static_cast<DWORD>(block.size()), block.data(),
-                         static_cast<DWORD>(block.size()), &returned, nullptr) != FALSE;
+// Sends one request and waits for its answer; the device writes it over the
+// block (and into the buffer a descriptor names).
+bool Exchange(HANDLE device, DeviceCall& call) {
+  return call.Send(device).answered();
 }
 
 // The host's share list, written by the device into a buffer of ours that
@@ -58,27 +50,26 @@ bool GetHostShares(std::vector<uint8_t>& answer) {
   UniqueFile device = OpenToolsDevice();
   if (!device)
     return false;
-  std::vector<uint8_t> buffer;
   size_t size = kShareListFirstBytes;
   for (;;) {
-    try {
-      buffer.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
     DeviceRequest request;
     request.code = kHostShareListRequest;
     request.payload.resize(4);
     StoreU32(request.payload.data(), kShareListSelector);
-    request.buffers.push_back(DeviceBuffer{reinterpret_cast<uintptr_t>(buffer.data()),
-                                           static_cast<uint32_t>(size), kDeviceBufferWritable});
-    std::vector<uint8_t> block = EncodeDeviceRequest(request);
-    if (!Exchange(device.get(), block))
+    std::optional<DeviceCall> call;
+    try {
+      call.emplace(std::vector<uint8_t>{}, size);
+    } catch (const std::bad_alloc&) {
       return false;
-    const ShareListStep step = ReadShareListAnswer(block, size);
+    }
+    request.buffers.push_back(DeviceBuffer{reinterpret_cast<uintptr_t>(call->data()),
+                                           static_cast<uint32_t>(size), kDeviceBufferWritable});
+    call->block() = EncodeDeviceRequest(request);
+    if (!Exchange(device.get(), *call))
+      return false;
+    const ShareListStep step = ReadShareListAnswer(call->block(), size);
     if (step.kind == ShareListStep::Kind::kDone) {
-      buffer.resize(step.bytes);
-      answer = std::move(buffer);
+      answer.assign(call->data(), call->data() + step.bytes);
       return true;
     }
     if (step.kind != ShareListStep::Kind::kGrow || size >= kShareListMaxBytes)
@@ -100,10 +91,10 @@ std::optional<uint32_t> AskHostPlatformCode() {
   // The device may ask for the request again at once; one that never stops
   // asking would hold the worker thread (and so the tool's stop) for ever.
   for (int attempt = 0; attempt < kPlatformCodeAttempts; ++attempt) {
-    std::vector<uint8_t> block = EncodeDeviceRequest(request);
-    if (!Exchange(device.get(), block))
+    DeviceCall call(EncodeDeviceRequest(request));
+    if (!Exchange(device.get(), call))
       return std::nullopt;
-    const PlatformCodeAnswer answer = ReadPlatformCodeAnswer(block);
+    const PlatformCodeAnswer answer = ReadPlatformCodeAnswer(call.block());
     if (answer.kind == PlatformCodeAnswer::Kind::kAskAgain)
       continue;
     if (answer.kind != PlatformCodeAnswer::Kind::kCode)

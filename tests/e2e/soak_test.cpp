@@ -288,6 +288,62 @@ TEST_F(SoakRecords, mixed_records_beside_entry_point_calls_are_each_handled_once
       << (diverged.first - trace.begin());
 }
 
+// Records of every length around the 44-byte minimum with command numbers in
+// and out of range, written in one go and signalled once, as a host side in
+// trouble might: every valid one runs, and a record sent after the flood
+// runs on its own signal. Under Wine the writer blocks once a few hundred
+// messages wait, long before it gets to signal: the tool must take records
+// off a full slot without waiting for the signal.
+TEST_F(SoakRecords, a_flood_written_in_one_go_and_signalled_once_is_run_whole) {
+  ToolTest::SetUp();
+  ASSERT_EQ(StartTool(), 0);
+  ASSERT_EQ(NotifyTool(6), 0);
+  ASSERT_EQ(NotifyTool(5), 0);
+  static const size_t kLengths[] = {0, 1, 8, 43, 44, 45, 100, 300};
+  static const int32_t kCommands[] = {0, 13, 19, -1, INT_MAX, 7, 11, 12};
+  for (int run = 0; run < 3; ++run) {
+    const uint32_t seed = static_cast<uint32_t>(GetTickCount64()) + run;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::vector<Bytes> records;
+    size_t valid7 = 0;
+    for (int i = 0; i < 2000; ++i) {
+      const size_t length = kLengths[rng() % 8];
+      const int32_t command = kCommands[rng() % 8];
+      Bytes record = Garbage(rng, length);
+      for (size_t b = 0; b < 4 && b < length; ++b)
+        record[b] = static_cast<uint8_t>(static_cast<uint32_t>(command) >> (8 * b));
+      valid7 += command == 7 && length >= 44 ? 1 : 0;
+      records.push_back(std::move(record));
+    }
+    log.Mark();
+    struct Writer {
+      const std::vector<Bytes>* records;
+      std::atomic<bool> sent{false};
+      static DWORD WINAPI Main(void* self) {
+        auto* w = static_cast<Writer*>(self);
+        w->sent = SendRecords(*w->records);
+        return 0;
+      }
+    } writer{&records};
+    HANDLE thread = CreateThread(nullptr, 0, &Writer::Main, &writer, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const bool done = WaitForSingleObject(thread, 60000) == WAIT_OBJECT_0;
+    if (!done) {
+      // A write blocked on a slot nobody reads ends only with its thread.
+      TerminateThread(thread, 1);
+      WaitForSingleObject(thread, INFINITE);
+    }
+    CloseHandle(thread);
+    ASSERT_TRUE(done) << "the writer stayed blocked on a full slot";
+    ASSERT_TRUE(writer.sent);
+    ASSERT_TRUE(SendRecord(Record(7, 0)));
+    EXPECT_TRUE(log.WaitFor("Unsupported command 'RelocateTaskBarCommand'", 30000, valid7 + 1))
+        << "ran " << log.Count("Unsupported command 'RelocateTaskBarCommand'") << " of "
+        << valid7 + 1;
+  }
+}
+
 TEST_F(SoakRecords, record_behind_a_run_of_empty_messages_is_handled_on_the_same_signal) {
   ToolTest::SetUp();
   ASSERT_EQ(StartTool(), 0);
