@@ -272,9 +272,10 @@ void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool bVisible) {
 // which apply a request they read earlier while the command worker may
 // record and apply a newer one. Those threads never record a request (only
 // the host's callers do), so they cannot put an older one back; and since
-// their apply may finish after the worker's and undo it on screen, they read
-// the request again once done and apply it anew if it changed meanwhile. The
-// last apply to finish is therefore always one of the latest request.
+// their apply may reach the shell after the worker's and undo it on screen,
+// they read the request again once done and apply it anew if it changed
+// meanwhile. The shell takes the shows and hides in the order they were
+// made, so the last it takes is always one of the latest request.
 void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAreasOnly,
                                             HANDLE abandon) {
   for (int round = 0; round < kMaxApplyRounds; ++round) {
