@@ -3,17 +3,17 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <optional>
 #include <string>
 
 #include "core/handles.h"
+#include "core/install_key.h"
 #include "core/lifecycle.h"
 #include "core/log.h"
 
 namespace mantlet {
 namespace {
 
-constexpr wchar_t kInstallKey[] = L"SOFTWARE\\Corvane\\Corvane Tools";
-constexpr wchar_t kInstallValue[] = L"InstallLocation";
 constexpr wchar_t kEducationFolder[] = L"Education";
 constexpr wchar_t kEducationExecutable[] = L"GlimmerEdu.exe";
 constexpr size_t kPathRoom = MAX_PATH;  // UTF-16 units, terminator included
@@ -30,38 +30,18 @@ bool EducationPathFits(size_t folderLength) {
 
 }  // namespace
 
-LONG ReadInstallLocation(wchar_t* buffer, DWORD byteSize, bool view32) {
-  UniqueRegKey key;
-  // The 32-bit view is named rather than left to the process's default: a
-  // 32-bit build gets the same key either way, while a 64-bit build would
-  // otherwise read its own (64-bit) view twice and never the 32-bit one.
-  const REGSAM view = view32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-  LONG result =
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | view, key.put());
-  if (result != ERROR_SUCCESS)
-    return result;
-  DWORD size = byteSize;
-  result = RegQueryValueExW(key.get(), kInstallValue, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(buffer), &size);
-  return result;
-}
-
 void LaunchEducationApp() {
-  // One unit more than the value may fill, so the text always ends in a
-  // terminator even when the stored value has none.
-  wchar_t folder[kPathRoom + 1] = {};
-  const DWORD byteSize = kPathRoom * sizeof(wchar_t);
-  if (ReadInstallLocation(folder, byteSize, true) != ERROR_SUCCESS) {
-    wmemset(folder, L'\0', kPathRoom + 1);
-    if (ReadInstallLocation(folder, byteSize, false) != ERROR_SUCCESS) {
-      LogWrite(kToolTag, kModuleName, kLogError, "Can't find tools dir in registry");
-      return;
-    }
+  // The folder must fit the 260-unit buffer the path is built in; a longer
+  // value counts as missing in its view.
+  const std::optional<std::wstring> folder = ReadInstallLocation(kPathRoom * sizeof(wchar_t));
+  if (!folder) {
+    LogWrite(kToolTag, kModuleName, kLogError, "Can't find tools dir in registry");
+    return;
   }
-  if (!EducationPathFits(wcslen(folder)))
+  if (!EducationPathFits(folder->size()))
     return;
 
-  std::wstring workingFolder = std::wstring(folder) + L"\\" + kEducationFolder;
+  std::wstring workingFolder = *folder + L"\\" + kEducationFolder;
   const std::wstring executable = workingFolder + L"\\" + kEducationExecutable;
   // The structure's own size: 68 bytes in a 32-bit build, 104 in a 64-bit one.
   STARTUPINFOW startup = {};

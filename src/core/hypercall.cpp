@@ -9,6 +9,25 @@
 // files next to this one (x64 MSVC has no inline assembly).
 extern "C" const unsigned char MantletProbeSite[];
 
+namespace mantlet {
+namespace {
+
+// Written only by the loader thread at load and unload.
+PVOID g_guard = nullptr;
+
+// Without the guard the probe's instruction would fault out of the module
+// where there is no hypervisor: the probe then reports none without trying.
+bool ProbeRefused(uint32_t words[6]) {
+  if (g_guard != nullptr)
+    return false;
+  for (int i = 0; i < 6; ++i)
+    words[i] = 0;
+  return true;
+}
+
+}  // namespace
+}  // namespace mantlet
+
 #if defined(__GNUC__) || defined(__clang__)
 
 #define MANTLET_STRINGIFY2(x) #x
@@ -53,6 +72,8 @@ __attribute__((noinline))
 __attribute__((noinline, noclone))
 #endif
 void HypercallProbe(uint32_t words[6]) {
+  if (ProbeRefused(words))
+    return;
   uint32_t w[6] = {words[0], words[1], words[2], words[3], words[4], words[5]};
   MANTLET_RDPMC_ASM(".globl " MANTLET_PROBE_SITE "\n" MANTLET_PROBE_SITE ":\n\t");
   for (int i = 0; i < 6; ++i)
@@ -73,7 +94,8 @@ void Hypercall(uint32_t words[6]) {
 }
 
 void HypercallProbe(uint32_t words[6]) {
-  MantletHypercallProbe(words);
+  if (!ProbeRefused(words))
+    MantletHypercallProbe(words);
 }
 
 }  // namespace mantlet
@@ -84,9 +106,6 @@ namespace mantlet {
 namespace {
 
 constexpr uintptr_t kRdpmcLength = 2;  // 0F 33
-
-// Written only by the loader thread at load and unload.
-PVOID g_guard = nullptr;
 
 LONG CALLBACK ProbeGuard(EXCEPTION_POINTERS* info) {
   const DWORD code = info->ExceptionRecord->ExceptionCode;

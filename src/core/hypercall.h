@@ -12,7 +12,8 @@ namespace mantlet {
 void Hypercall(uint32_t words[6]);
 
 // The same call through an instruction of its own, which the guard knows by
-// its address: without a hypervisor it comes back with every word 0.
+// its address: without a hypervisor it comes back with every word 0, and so
+// it does, without the instruction, while the guard is not installed.
 void HypercallProbe(uint32_t words[6]);
 
 // The guard is a vectored exception handler added behind every handler the

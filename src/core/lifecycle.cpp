@@ -163,8 +163,10 @@ bool OnProcessAttach(HMODULE instance) {
   }
   g_tool.singleInstanceMutex = mutex;
   DisableThreadLibraryCalls(instance);
-  InstallHostCallGuard();
-  InstallHostLogForwarder();
+  // Without the guard the forwarder's probe would fault on every line where
+  // there is no hypervisor; lines then go to the file only.
+  if (InstallHostCallGuard())
+    InstallHostLogForwarder();
   return true;
 }
 
@@ -241,12 +243,15 @@ void StopToolInternal(bool restoreTaskbar) {
     RunGuarded("UnregisterTool", &UnregisterTool);
 
   if (g_tool.workerThread != nullptr) {
-    // The worker ends on its terminate event, or else on a WM_QUIT in its
-    // queue. One that can be told neither way keeps the channel and the
-    // components it uses: the stop goes no further rather than destroy them
-    // under it.
-    if (!SetEvent(g_tool.terminateEvent) &&
-        !PostThreadMessageW(g_tool.workerThreadId, WM_QUIT, 0, 0)) {
+    // The worker ends on its terminate event. The WM_QUIT besides ends a
+    // modal loop it may be in (the shell's question before it empties the
+    // recycle bin waits for a person), and ends the worker by itself if the
+    // event cannot be signalled. One that can be told neither way keeps the
+    // channel and the components it uses: the stop goes no further rather
+    // than destroy them under it.
+    const bool signalled = SetEvent(g_tool.terminateEvent) != FALSE;
+    const bool posted = PostThreadMessageW(g_tool.workerThreadId, WM_QUIT, 0, 0) != FALSE;
+    if (!signalled && !posted) {
       LogWrite(kToolTag, kModuleName, kLogError,
                "Can't tell the working thread to end (err=%d); the tool is left as it is",
                static_cast<int>(GetLastError()));
@@ -328,8 +333,11 @@ int VConfigChanged(uint32_t /*arg*/) {
     return 1;
   if (value == g_tool.lastNotificationsOption)
     return 0;
-  g_tool.lastNotificationsOption = value;
-  OnNotificationsOption(value);
+  // Recorded only once done: a switch that failed (a restore the platform
+  // refused keeps the user's choice saved) is tried again at the next call,
+  // the next start's among them.
+  if (OnNotificationsOption(value))
+    g_tool.lastNotificationsOption = value;
   return 0;
 }
 

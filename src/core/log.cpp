@@ -38,6 +38,9 @@ SRWLOCK g_pathLock = SRWLOCK_INIT;
 char g_directory[kPathRoom] = {};
 char g_path[kPathRoom] = {};
 HANDLE volatile g_file = INVALID_HANDLE_VALUE;
+// Held for each append, and for the close of a replaced handle: a writer
+// reads g_file under it, so no line goes to a handle value that was closed
+// meanwhile and may already name another object of the host process.
 SRWLOCK g_appendLock = SRWLOCK_INIT;
 volatile LONG64 g_lastCheck = 0;
 
@@ -71,11 +74,18 @@ LONG64 NowSeconds() {
   return static_cast<LONG64>(t.QuadPart / 10000000ull);
 }
 
+// For a handle already taken out of g_file.
+void CloseReplacedFile(HANDLE file) {
+  AcquireSRWLockExclusive(&g_appendLock);
+  CloseHandle(file);
+  ReleaseSRWLockExclusive(&g_appendLock);
+}
+
 void CloseCurrentFile() {
   HANDLE old =
       InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), INVALID_HANDLE_VALUE);
   if (old != INVALID_HANDLE_VALUE)
-    CloseHandle(old);
+    CloseReplacedFile(old);
 }
 
 void SetDirectory(const char* directory) {
@@ -184,13 +194,15 @@ bool SameFile(HANDLE current, const wchar_t* path) {
          found.indexLow == g_identity.indexLow;
 }
 
-HANDLE GetLogFileHandle() {
+// Checks the open file's identity at most once a second and opens the file
+// anew when it is gone or another one; the writer then takes g_file.
+void CheckLogFile() {
   const LONG64 now = NowSeconds();
   HANDLE current = g_file;
   if (current != INVALID_HANDLE_VALUE && now == g_lastCheck)
-    return current;
+    return;
   if (InterlockedExchange64(&g_lastCheck, now) == now)
-    return current;
+    return;
 
   AcquireSRWLockExclusive(&g_pathLock);
   UpdatePath();
@@ -200,7 +212,7 @@ HANDLE GetLogFileHandle() {
     if (MultiByteToWideChar(CP_UTF8, 0, g_path, -1, widePath, static_cast<int>(kPathRoom)) != 0 &&
         SameFile(current, widePath)) {
       ReleaseSRWLockExclusive(&g_pathLock);
-      return current;
+      return;
     }
   }
   g_identity = {};
@@ -216,28 +228,29 @@ HANDLE GetLogFileHandle() {
   // the identity of a handle that is about to be closed.
   HANDLE replaced = InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), fresh);
   if (replaced != INVALID_HANDLE_VALUE && replaced != fresh)
-    CloseHandle(replaced);
+    CloseReplacedFile(replaced);
   ReleaseSRWLockExclusive(&g_pathLock);
-  return fresh;
 }
 
 }  // namespace
 
 void LogFileWriter(const char* line, size_t length) {
-  HANDLE file = GetLogFileHandle();
-  if (file != INVALID_HANDLE_VALUE) {
-    OVERLAPPED atEnd = {};
-    atEnd.Offset = 0xFFFFFFFF;
-    atEnd.OffsetHigh = 0xFFFFFFFF;
-    DWORD written = 0;
-    // Windows appends a write at end-of-file in one step; Wine finds the end
-    // and writes there in two, so two of our threads could land on the same
-    // offset and one line would overwrite the other. One lock per process
-    // keeps our own lines whole; it is held for the write alone.
-    AcquireSRWLockExclusive(&g_appendLock);
+  CheckLogFile();
+  OVERLAPPED atEnd = {};
+  atEnd.Offset = 0xFFFFFFFF;
+  atEnd.OffsetHigh = 0xFFFFFFFF;
+  DWORD written = 0;
+  // Windows appends a write at end-of-file in one step; Wine finds the end
+  // and writes there in two, so two of our threads could land on the same
+  // offset and one line would overwrite the other. One lock per process
+  // keeps our own lines whole; it is held for the write alone. The handle is
+  // read under it: one read before could be closed by a re-open on another
+  // thread while this one waits for the lock.
+  AcquireSRWLockExclusive(&g_appendLock);
+  const HANDLE file = g_file;
+  if (file != INVALID_HANDLE_VALUE)
     WriteFile(file, line, static_cast<DWORD>(length), &written, &atEnd);
-    ReleaseSRWLockExclusive(&g_appendLock);
-  }
+  ReleaseSRWLockExclusive(&g_appendLock);
   if (g_echo)
     _write(2, line, static_cast<unsigned>(length));
 }

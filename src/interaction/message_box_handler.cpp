@@ -9,6 +9,13 @@ namespace {
 
 constexpr char kTag[] = "MSGBOXHANDLER";
 
+// Either flag makes a box that is no window of the showing thread (on
+// Windows another process shows it), which Stop could neither find nor end,
+// so the stop would wait for a person. The module already runs in the
+// interactive user's session on its default desktop, where those boxes
+// would appear anyway, so both are taken out; every other bit is the host's.
+constexpr uint32_t kShownElsewhere = MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY;
+
 std::string ToUtf8(const std::u16string& text) {
   if (text.empty())
     return {};
@@ -90,6 +97,11 @@ void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u1
     const std::string text8 = ToUtf8(text), caption8 = ToUtf8(caption);
     LogWrite(kTag, kModuleName, kLogInfo, "Show message box text='%s' caption='%s' type=%d",
              text8.c_str(), caption8.c_str(), static_cast<int>(type));
+  }
+  if ((type & kShownElsewhere) != 0) {
+    MLOG(kLogInfo, kTag, "Message box type=0x%x shown without flags 0x%x", type,
+         type & kShownElsewhere);
+    type &= ~kShownElsewhere;
   }
   // The command worker must not die on a request it cannot copy: such a
   // request is dropped.

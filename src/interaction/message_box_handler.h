@@ -16,7 +16,7 @@ namespace mantlet {
 struct MessageBoxRequest {
   std::u16string text;
   std::u16string caption;
-  uint32_t type = 0;  // the uType of MessageBoxW, as the host chose it
+  uint32_t type = 0;  // the uType of MessageBoxW: the host's, less the flags that show it elsewhere
 };
 
 class MessageBoxHandler {

@@ -3,8 +3,10 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "core/com.h"
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/registry.h"
 #include "settings/settings_key.h"
 
 namespace mantlet {
@@ -44,22 +46,6 @@ void LogError(const char* format, long value) {
   LogWrite(kTag, kModuleName, kLogError, format, value);
 }
 
-// An apartment of its own around each platform call, whatever the calling
-// thread has done; one it cannot enter (a multithreaded thread) is not left.
-class ComApartment {
- public:
-  ComApartment() : result_(CoInitialize(nullptr)) {}
-  ~ComApartment() {
-    if (SUCCEEDED(result_))
-      CoUninitialize();
-  }
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-
- private:
-  HRESULT result_;
-};
-
 void* CreateSettingsEndpoint() {
   void* platform = nullptr;
   HRESULT hr =
@@ -79,7 +65,9 @@ void* CreateSettingsEndpoint() {
 }
 
 bool GetNotificationsEnabled(bool* enabled) {
-  ComApartment apartment;
+  // The platform needs an apartment on the calling thread, whichever
+  // thread of the host that is.
+  ComScope com;
   void* endpoint = CreateSettingsEndpoint();
   if (endpoint == nullptr)
     return false;
@@ -96,7 +84,7 @@ bool GetNotificationsEnabled(bool* enabled) {
 }
 
 bool SetNotificationsEnabled(bool enabled) {
-  ComApartment apartment;
+  ComScope com;
   void* endpoint = CreateSettingsEndpoint();
   if (endpoint == nullptr)
     return false;
@@ -119,9 +107,7 @@ bool SaveNotificationsState(bool enabled) {
     LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
     return false;
   }
-  const DWORD value = enabled ? 1 : 0;
-  result = RegSetValueExW(key.get(), kStateValue, 0, REG_DWORD,
-                          reinterpret_cast<const BYTE*>(&value), sizeof(value));
+  result = WriteDwordValue(key.get(), kStateValue, enabled ? 1 : 0);
   if (result != ERROR_SUCCESS) {
     LogError("RegSetValueEx failed, error = %d", result);
     return false;
@@ -131,26 +117,26 @@ bool SaveNotificationsState(bool enabled) {
 
 enum class SavedStateResult { kFound = 0, kMissing = 1, kFailed = 2 };
 
-// A saved value shorter than four bytes reads zero-extended; a longer one
-// cannot be read.
+// A saved state of another type or size is removed and reads as missing; it
+// would otherwise stand in the way of every later suppress and restore.
 SavedStateResult LoadNotificationsState(bool* enabled) {
   UniqueRegKey key;
-  LONG result = RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ, key.put());
+  LONG result =
+      RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ | KEY_SET_VALUE, key.put());
   if (result == ERROR_FILE_NOT_FOUND)
     return SavedStateResult::kMissing;
   if (result != ERROR_SUCCESS) {
     LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
     return SavedStateResult::kFailed;
   }
-  DWORD value = 0, size = sizeof(value);
-  result = RegQueryValueExW(key.get(), kStateValue, nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(&value), &size);
-  if (result == ERROR_FILE_NOT_FOUND)
-    return SavedStateResult::kMissing;
-  if (result != ERROR_SUCCESS) {
-    LogError("RegQueryValueExW failed, error = %d", result);
+  DWORD value = 0;
+  const ValueRead read = ReadSavedDword(key.get(), kStateValue, kTag, &value);
+  if (read.state == ValueState::kFailed) {
+    LogError("RegQueryValueExW failed, error = %d", read.status);
     return SavedStateResult::kFailed;
   }
+  if (!read.found())
+    return SavedStateResult::kMissing;
   if (enabled != nullptr)
     *enabled = value > 0;
   return SavedStateResult::kFound;
@@ -167,38 +153,45 @@ void DeleteNotificationsState() {
   RegDeleteValueW(key.get(), kStateValue);
 }
 
-void SuppressNotifications() {
+bool SuppressNotifications() {
   const SavedStateResult saved = LoadNotificationsState(nullptr);
   if (saved == SavedStateResult::kFailed)
-    return;
+    return false;
   bool savedNow = false;
   if (saved == SavedStateResult::kMissing) {
     bool enabled = false;
     if (!GetNotificationsEnabled(&enabled) || !SaveNotificationsState(enabled))
-      return;
+      return false;
     savedNow = true;
   }
   // A choice saved by an earlier suppress whose restore never came stays:
   // it is still the user's own.
-  if (!SetNotificationsEnabled(false) && savedNow)
+  if (SetNotificationsEnabled(false))
+    return true;
+  if (savedNow)
     DeleteNotificationsState();
+  return false;
 }
 
-void RestoreNotifications() {
+bool RestoreNotifications() {
   bool saved = false;
-  if (LoadNotificationsState(&saved) != SavedStateResult::kFound)
-    return;
-  if (SetNotificationsEnabled(saved))
-    DeleteNotificationsState();
+  const SavedStateResult found = LoadNotificationsState(&saved);
+  if (found != SavedStateResult::kFound)
+    return found == SavedStateResult::kMissing;
+  if (!SetNotificationsEnabled(saved))
+    return false;
+  DeleteNotificationsState();
+  return true;
 }
 
 }  // namespace
 
-void OnNotificationsOption(uint32_t value) {
+bool OnNotificationsOption(uint32_t value) {
   if (value == 1)
-    SuppressNotifications();
-  else if (value == 2)
-    RestoreNotifications();
+    return SuppressNotifications();
+  if (value == 2)
+    return RestoreNotifications();
+  return true;
 }
 
 }  // namespace mantlet

@@ -145,6 +145,15 @@ bool FileExists(const std::u16string& path) {
 
 }  // namespace
 
+bool SameShareName(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size())
+    return false;  // the ordinal comparison matches unit for unit
+  if (a.empty())
+    return true;  // an empty view may carry no pointer to hand over
+  return CompareStringOrdinal(AsWide(a.data()), static_cast<int>(a.size()), AsWide(b.data()),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 ShortcutReading ReadShareShortcut(const std::u16string& path) {
   ShortcutReading reading;
   ComPtr<IShellLinkW> link;
@@ -191,7 +200,7 @@ ShortcutFolderScan ScanShortcutFolder(const std::u16string& folder,
     const std::u16string path = folder + u"\\" + AsU16(found.cFileName);
     if (path.size() >= kShortcutPathUnits)
       continue;
-    ShortcutVerdict verdict = ClassifyShortcut(ReadShareShortcut(path), shares);
+    ShortcutVerdict verdict = ClassifyShortcut(ReadShareShortcut(path), shares, &SameShareName);
     if (verdict.kind == ShortcutVerdict::Kind::kPresent)
       scan.present.push_back(std::move(verdict.shareName));
     else if (verdict.kind == ShortcutVerdict::Kind::kStale)
@@ -233,18 +242,22 @@ HRESULT CreateShareShortcut(const std::u16string& folder, const HostShare& share
   return file->Save(AsWide(path->c_str()), TRUE);
 }
 
-void UpdateShortcutFolder(const std::u16string& folder, const std::vector<HostShare>& shares) {
-  const ShortcutFolderScan scan = ScanShortcutFolder(folder, shares);
+void ApplyShortcutScan(const std::u16string& folder, const std::vector<HostShare>& shares,
+                       const ShortcutFolderScan& scan) {
   for (const std::u16string& path : scan.stale)
     DeleteFileW(AsWide(path.c_str()));
   for (const HostShare& share : shares) {
-    if (IsPresent(scan.present, share.name))
+    if (IsPresent(scan.present, share.name, &SameShareName))
       continue;
     if (FAILED(CreateShareShortcut(folder, share))) {
       LogWrite(kTag, kModuleName, kLogError, "failed to create shortcut for %ws in %ws",
                AsWide(share.name.c_str()), AsWide(folder.c_str()));
     }
   }
+}
+
+void UpdateShortcutFolder(const std::u16string& folder, const std::vector<HostShare>& shares) {
+  ApplyShortcutScan(folder, shares, ScanShortcutFolder(folder, shares));
 }
 
 void RefreshShareShortcuts() {

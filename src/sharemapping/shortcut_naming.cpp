@@ -17,18 +17,6 @@ std::u16string CutToFit(std::u16string text) {
   return text;
 }
 
-char16_t FoldCase(char16_t c) {
-  if ((c >= u'A' && c <= u'Z') || (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7))
-    return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x0391 && c <= 0x03AB && c != 0x03A2)  // Greek capitals
-    return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x0410 && c <= 0x042F)  // Cyrillic capitals
-    return static_cast<char16_t>(c + 0x20);
-  if (c >= 0x0400 && c <= 0x040F)
-    return static_cast<char16_t>(c + 0x50);
-  return c;
-}
-
 }  // namespace
 
 std::u16string_view ShortcutSuffix(std::optional<uint32_t> platformCode) {
@@ -88,35 +76,28 @@ std::u16string ShortcutTarget(std::u16string_view shareName) {
   return CutToFit(std::move(target));
 }
 
-bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return FoldCase(x) == FoldCase(y); });
-}
-
 ShortcutVerdict ClassifyShortcut(const ShortcutReading& reading,
-                                 const std::vector<HostShare>& shares) {
+                                 const std::vector<HostShare>& shares, SameNameFn sameName) {
   using Outcome = ShortcutReading::Outcome;
   if (reading.outcome == Outcome::kFailed)
     return {ShortcutVerdict::Kind::kLeave, {}};
   const std::u16string_view prefix(kShareServerPrefix);
   const std::u16string_view target(reading.target);
   if (reading.outcome == Outcome::kPath && reading.tag == kShortcutTagValue &&
-      target.size() >= prefix.size() &&
-      EqualIgnoringCase(target.substr(0, prefix.size()), prefix)) {
+      target.size() >= prefix.size() && sameName(target.substr(0, prefix.size()), prefix)) {
     const std::u16string_view rest = target.substr(prefix.size());
-    const bool listed = std::any_of(shares.begin(), shares.end(), [&](const HostShare& s) {
-      return EqualIgnoringCase(s.name, rest);
-    });
+    const bool listed = std::any_of(shares.begin(), shares.end(),
+                                    [&](const HostShare& s) { return sameName(s.name, rest); });
     if (listed)
       return {ShortcutVerdict::Kind::kPresent, std::u16string(rest)};
   }
   return {ShortcutVerdict::Kind::kStale, {}};
 }
 
-bool IsPresent(const std::vector<std::u16string>& present, std::u16string_view name) {
+bool IsPresent(const std::vector<std::u16string>& present, std::u16string_view name,
+               SameNameFn sameName) {
   return std::any_of(present.begin(), present.end(),
-                     [&](const std::u16string& p) { return EqualIgnoringCase(p, name); });
+                     [&](const std::u16string& p) { return sameName(p, name); });
 }
 
 }  // namespace mantlet

@@ -41,9 +41,11 @@ std::optional<std::u16string> ChooseShortcutFileName(
 // "\\cvf\<name>", cut to 259 units.
 std::u16string ShortcutTarget(std::u16string_view shareName);
 
-// Case-insensitive equality as the shortcut bookkeeping uses it: ASCII,
-// Latin-1, Greek and Cyrillic letters fold to lower case.
-bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b);
+// Whether two names are the same share, ignoring case. Shares are the
+// file system's names, so the caller passes the system's own comparison of
+// file names: a folding of our own would miss case pairs of some script and
+// have a valid shortcut deleted and written again at every refresh.
+using SameNameFn = bool (*)(std::u16string_view a, std::u16string_view b);
 
 // What reading a shortcut gave.
 struct ShortcutReading {
@@ -61,11 +63,13 @@ struct ShortcutVerdict {
 
 // Unreadable files, the user's own links among them, are left alone; the
 // system's own shortcut to a listed share under "\\cvf\" is present; every
-// other shortcut that carries the tag is stale.
+// other shortcut that carries the tag is stale. The prefix and the share's
+// name are compared with `sameName`.
 ShortcutVerdict ClassifyShortcut(const ShortcutReading& reading,
-                                 const std::vector<HostShare>& shares);
+                                 const std::vector<HostShare>& shares, SameNameFn sameName);
 
-// Whether `name` is among the present share names.
-bool IsPresent(const std::vector<std::u16string>& present, std::u16string_view name);
+// Whether `name` is among the present share names, compared with `sameName`.
+bool IsPresent(const std::vector<std::u16string>& present, std::u16string_view name,
+               SameNameFn sameName);
 
 }  // namespace mantlet

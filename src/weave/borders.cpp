@@ -1,11 +1,12 @@
 #include "weave/borders.h"
 
 #include <atomic>
+#include <cwchar>
 
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/windows_version.h"
-#include "weave/registry_values.h"
+#include "core/registry.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -34,19 +35,31 @@ struct AdjustingThreadSlot {
 };
 AdjustingThreadSlot g_adjusting;
 
+// Both halves of the backup: ERROR_SUCCESS when both are there,
+// ERROR_FILE_NOT_FOUND when one is missing (a crash between the two writes or
+// deletions leaves a lone half, which counts as no backup), or the registry's
+// failure. Both are always read, so that a half of another type or size is
+// removed even when the other one is missing.
+LSTATUS ReadBorderBackup(HKEY key, DWORD* border, DWORD* summary) {
+  const ValueRead halves[] = {ReadSavedDword(key, kBorderWidth, kWeaveTag, border),
+                              ReadSavedDword(key, kBorderWidthSummary, kWeaveTag, summary)};
+  LSTATUS status = ERROR_SUCCESS;
+  for (const ValueRead& half : halves) {
+    if (half.state == ValueState::kFailed)
+      return half.status;
+    if (!half.found())
+      status = ERROR_FILE_NOT_FOUND;
+  }
+  return status;
+}
+
 // ERROR_SUCCESS with *has set, or the registry failure of the caller.
 LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
   DWORD ignored = 0;
-  for (const wchar_t* name : {kBorderWidth, kBorderWidthSummary}) {
-    const LSTATUS status = ReadDword(key, name, &ignored);
-    if (status == ERROR_FILE_NOT_FOUND) {
-      *has = false;
-      return ERROR_SUCCESS;
-    }
-    if (status != ERROR_SUCCESS)
-      return status;
-  }
-  *has = true;
+  const LSTATUS status = ReadBorderBackup(key, &ignored, &ignored);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+    return status;
+  *has = status == ERROR_SUCCESS;
   return ERROR_SUCCESS;
 }
 
@@ -123,29 +136,38 @@ int32_t GetLogPixels() {
   return logPixels;
 }
 
-int32_t GetWindowMetric(int index) {
-  if (index != kPaddedBorderMetric)
-    return 0;
+namespace {
+
+// The padded border in pixels at 96 DPI; false when the user's value cannot
+// be known (the key or the value missing or of another type, a number out of
+// range).
+bool ReadPaddedBorder(int32_t* pixels) {
   const wchar_t* const name = L"PaddedBorderWidth";
   UniqueRegKey key;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, KEY_QUERY_VALUE,
                     key.put()) != ERROR_SUCCESS) {
-    return 0;
+    return false;
   }
-  // One unit more than the read may fill, so that the text always ends.
-  wchar_t text[17] = {};
-  DWORD size = 32;
-  if (RegQueryValueExW(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
-  const MetricText parsed = ParseMetricText(AsU16(text), 16);
+  wchar_t text[16] = {};
+  if (!ReadStringValue(key.get(), name, text, 16).found())
+    return false;
+  const MetricText parsed = ParseMetricText(AsU16(text), wcslen(text));
   if (parsed.error != 0) {
     MLOG(kLogWarning, kWeaveTag, "%d: failed to convert %ws(\"%ws\") to int", parsed.error, name,
          text);
-    return 0;
+    return false;
   }
-  return MetricTo96Dpi(parsed.value, GetLogPixels());
+  *pixels = MetricTo96Dpi(parsed.value, GetLogPixels());
+  return true;
+}
+
+}  // namespace
+
+int32_t GetWindowMetric(int index) {
+  int32_t pixels = 0;
+  if (index != kPaddedBorderMetric || !ReadPaddedBorder(&pixels))
+    return 0;
+  return pixels;
 }
 
 BorderWidths GetBorderWidths() {
@@ -188,7 +210,13 @@ bool SetBorderWidths(BorderWidths widths) {
 }
 
 bool AdjustBorders() {
-  const BorderWidths current = GetBorderWidths();
+  // A padded border that cannot be read could not be put back as it was, so
+  // the borders are left alone.
+  BorderWidths current{GetSystemMetrics(SM_CXBORDER), 0};
+  if (!ReadPaddedBorder(&current.padded)) {
+    MLOG(kLogWarning, kWeaveTag, "can't read the padded border width; borders left as they are");
+    return false;
+  }
   UniqueRegKey key;
   LSTATUS status =
       RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -196,19 +224,21 @@ bool AdjustBorders() {
   bool hasBackup = false;
   if (status == ERROR_SUCCESS)
     status = HasBackedUpBorderWidths(key.get(), &hasBackup);
+  bool backedUpNow = false;
   if (status == ERROR_SUCCESS) {
     if (hasBackup) {
-      // The older backup holds the user's widths; the current ones may
-      // already be the adjusted ones.
+      // The older backup holds the user's widths (its restore failed); the
+      // current ones may already be the adjusted ones.
       MLOG(kLogWarning, kWeaveTag, "already has backed up border widths");
     } else {
       // The sum first: a backup cut short by a crash then lacks
       // "BorderWidth", which every reader takes for no backup at all.
       const BorderBackup backup = BackupOf(current);
-      status =
-          WriteDword(key.get(), kBorderWidthSummary, static_cast<DWORD>(backup.borderWidthSummary));
+      backedUpNow = true;
+      status = WriteDwordValue(key.get(), kBorderWidthSummary,
+                               static_cast<DWORD>(backup.borderWidthSummary));
       if (status == ERROR_SUCCESS)
-        status = WriteDword(key.get(), kBorderWidth, static_cast<DWORD>(backup.borderWidth));
+        status = WriteDwordValue(key.get(), kBorderWidth, static_cast<DWORD>(backup.borderWidth));
     }
   }
   if (status != ERROR_SUCCESS) {
@@ -218,8 +248,14 @@ bool AdjustBorders() {
   }
   if (SetBorderWidths(AdjustedWidths(current)))
     return true;
-  RegDeleteValueW(key.get(), kBorderWidthSummary);
-  RegDeleteValueW(key.get(), kBorderWidth);
+  MLOG(kLogWarning, kWeaveTag, "failed to adjust border widths, err=%d",
+       static_cast<int>(GetLastError()));
+  // Nothing changed, so a backup made just now is not needed. An older one
+  // is the user's and stays for its restore.
+  if (backedUpNow) {
+    RegDeleteValueW(key.get(), kBorderWidthSummary);
+    RegDeleteValueW(key.get(), kBorderWidth);
+  }
   return false;
 }
 
@@ -232,9 +268,7 @@ bool RestoreBorders() {
   LSTATUS status =
       RegOpenKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, KEY_ALL_ACCESS, key.put());
   if (status == ERROR_SUCCESS)
-    status = ReadDword(key.get(), kBorderWidth, &border);
-  if (status == ERROR_SUCCESS)
-    status = ReadDword(key.get(), kBorderWidthSummary, &summary);
+    status = ReadBorderBackup(key.get(), &border, &summary);
   if (status != ERROR_SUCCESS) {
     // No key or no backup is the ordinary case outside Weave mode.
     if (status != ERROR_FILE_NOT_FOUND) {
@@ -245,7 +279,9 @@ bool RestoreBorders() {
   }
   if (!SetBorderWidths(
           RestoredWidths(static_cast<int32_t>(border), static_cast<int32_t>(summary)))) {
-    return false;  // the backup stays for a later attempt
+    MLOG(kLogWarning, kWeaveTag, "failed to restore border widths, err=%d; the backup is kept",
+         static_cast<int>(GetLastError()));
+    return false;
   }
   RegDeleteValueW(key.get(), kBorderWidthSummary);
   RegDeleteValueW(key.get(), kBorderWidth);

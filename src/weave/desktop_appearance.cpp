@@ -2,20 +2,23 @@
 // (wallpaper, background colour, icon view, automatic colorization), the
 // screen saver timeout and the taskbar animations. Every one saves the user's
 // value under the settings key before it changes anything, and deletes the
-// saved value only after putting it back, so a process that dies at any
-// point leaves either the user's value in force or a saved value that the
-// next start puts back.
+// saved value only once it is back in force, so a process that dies at any
+// point, or a restore that fails, leaves either the user's value in force or
+// a saved value that a later restore puts back. A value already saved when
+// the Weave look is applied again is the user's (its restore failed) and is
+// kept: what is in force then may be the Weave look itself.
 #include <windows.h>
 #include <wininet.h>  // the desktop object's interface is declared only after it
 #include <shlobj.h>
 
-#include <cwchar>
 #include <utility>
 
+#include "core/com.h"
+#include "core/handles.h"
 #include "core/log.h"
+#include "core/registry.h"
 #include "core/windows_version.h"
 #include "taskbar/show_hide_taskbar.h"
-#include "weave/registry_values.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -30,10 +33,12 @@ constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
 constexpr wchar_t kExplorerAdvancedKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
 constexpr wchar_t kVisualEffects[] = L"VisualEffects";
-constexpr UINT kWallpaperUnits = 260;
+constexpr UINT kWallpaperUnits = 260;  // terminator included, also for the saved copy
 constexpr DWORD kApplyFlags = AD_APPLY_SAVE | AD_APPLY_HTMLGEN | AD_APPLY_REFRESH;
 
-// The desktop object is made for each use and released right after it.
+// The desktop object is made for each use and released right after it, in
+// a COM apartment of the caller's own for that span: the host may start and
+// stop the tool on a thread that never entered one.
 HRESULT CreateDesktopObject(IActiveDesktop** desktop) {
   return CoCreateInstance(CLSID_ActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveDesktop,
                           reinterpret_cast<void**>(desktop));
@@ -43,24 +48,26 @@ int HrForLog(HRESULT hr) {
   return static_cast<int>(hr);
 }
 
+int ErrForLog(LSTATUS status) {
+  return static_cast<int>(status);
+}
+
 }  // namespace
 
 bool WeaveStateController::GetAutoColorization(DWORD* value) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+  UniqueRegKey key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return false;
-  const bool read = ReadDword(key, kAutoColorization, value) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return read;
+  // A value of another type or size cannot be kept as it is, so it is left.
+  return ReadDwordValue(key.get(), kAutoColorization, value).found();
 }
 
-bool WeaveStateController::SetAutoColorization(DWORD value) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-    return false;
-  const bool written = WriteDword(key, kAutoColorization, value) == ERROR_SUCCESS;
-  RegCloseKey(key);
-  return written;
+LSTATUS WeaveStateController::SetAutoColorization(DWORD value) {
+  UniqueRegKey key;
+  const LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_WRITE, key.put());
+  if (status != ERROR_SUCCESS)
+    return status;
+  return WriteDwordValue(key.get(), kAutoColorization, value);
 }
 
 void WeaveStateController::ChangeDesktopState(bool bEnabled) {
@@ -81,144 +88,202 @@ void WeaveStateController::ChangeDesktopState(bool bEnabled) {
 
 void WeaveStateController::RestoreDesktop() {
   const bool windows8 = g_windowsVersion >= kWindows8;
+  // Each saved value goes back on its own: an earlier restore may have put
+  // some back and kept only those that failed.
   DWORD color = 0;
-  LSTATUS status = ReadDword(m_key, kDesktopColor, &color);
-  if (status != ERROR_SUCCESS) {
+  const ValueRead savedColor = ReadSavedDword(m_key, kDesktopColor, kWeaveTag, &color);
+  if (!savedColor.found()) {
     MLOG(kLogWarning, kWeaveTag, "can't query saved desktop background color, err=%d",
-         static_cast<int>(status));
-  } else {
-    // One unit beyond the 520 bytes read keeps a saved text without its
-    // terminator terminated.
-    wchar_t wallpaper[kWallpaperUnits + 1] = {};
-    DWORD size = kWallpaperUnits * sizeof(wchar_t);
-    status = RegQueryValueExW(m_key, kDesktopWallpaper, nullptr, nullptr,
-                              reinterpret_cast<BYTE*>(wallpaper), &size);
-    if (status != ERROR_SUCCESS) {
-      MLOG(kLogWarning, kWeaveTag, "can't query saved desktop wallpaper, err=%d",
-           static_cast<int>(status));
-    } else {
-      DWORD autoColorization = 0;
-      if (windows8 && ReadDword(m_key, kAutoColorization, &autoColorization) == ERROR_SUCCESS)
-        SetAutoColorization(autoColorization);
-      ApplyDesktopAppearance(color, wallpaper, true);
+         ErrForLog(savedColor.status));
+  }
+  wchar_t wallpaper[kWallpaperUnits] = {};
+  const ValueRead savedWallpaper =
+      ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, wallpaper, kWallpaperUnits);
+  if (!savedWallpaper.found() && savedColor.found()) {
+    MLOG(kLogWarning, kWeaveTag, "can't query saved desktop wallpaper, err=%d",
+         ErrForLog(savedWallpaper.status));
+  }
+  DWORD autoColorization = 0;
+  const bool colorizationSaved =
+      windows8 && ReadSavedDword(m_key, kAutoColorization, kWeaveTag, &autoColorization).found();
+  bool colorizationBack = false;
+  if (colorizationSaved) {
+    const LSTATUS status = SetAutoColorization(autoColorization);
+    colorizationBack = status == ERROR_SUCCESS;
+    if (!colorizationBack) {
+      MLOG(kLogWarning, kWeaveTag, "failed to restore automatic colorization, err=%d",
+           ErrForLog(status));
     }
   }
-  // Only now that the values are back in force may their copies go.
-  status = RegDeleteValueW(m_key, kDesktopWallpaper);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-    MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop wallpaper, err=%d",
-         static_cast<int>(status));
+
+  DesktopApplied applied;
+  if (savedColor.found() || savedWallpaper.found() || m_hiddenDesktopView != nullptr) {
+    applied = ApplyDesktopAppearance(savedColor.found() ? &color : nullptr,
+                                     savedWallpaper.found() ? wallpaper : nullptr, true);
   }
-  status = RegDeleteValueW(m_key, kDesktopColor);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-    MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop background color, err=%d",
-         static_cast<int>(status));
+
+  // Only what is back in force may lose its copy; the rest waits for the
+  // next restore (leaving Weave mode, the stop, the next start).
+  if (applied.wallpaper) {
+    const LSTATUS status = RegDeleteValueW(m_key, kDesktopWallpaper);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop wallpaper, err=%d",
+           ErrForLog(status));
+    }
   }
-  if (windows8)
+  if (applied.color) {
+    const LSTATUS status = RegDeleteValueW(m_key, kDesktopColor);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+      MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop background color, err=%d",
+           ErrForLog(status));
+    }
+  }
+  if (colorizationBack)
     RegDeleteValueW(m_key, kAutoColorization);
 }
 
 void WeaveStateController::ApplyWeaveLook() {
   const COLORREF color = GetSysColor(COLOR_DESKTOP);
   wchar_t wallpaper[kWallpaperUnits + 1] = {};
-  IActiveDesktop* desktop = nullptr;
-  HRESULT hr = CreateDesktopObject(&desktop);
-  if (FAILED(hr)) {
-    MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x", HrForLog(hr));
-    return;
+  {
+    ComScope com;
+    IActiveDesktop* desktop = nullptr;
+    HRESULT hr = CreateDesktopObject(&desktop);
+    if (FAILED(hr)) {
+      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x",
+           HrForLog(hr));
+      return;
+    }
+    hr = desktop->GetWallpaper(wallpaper, kWallpaperUnits, 0);
+    if (FAILED(hr))
+      MLOG(kLogWarning, kWeaveTag, "failed to get desktop wallpaper, hr=0x%08x", HrForLog(hr));
+    desktop->Release();
+    if (FAILED(hr))
+      return;
   }
-  hr = desktop->GetWallpaper(wallpaper, kWallpaperUnits, 0);
-  if (FAILED(hr))
-    MLOG(kLogWarning, kWeaveTag, "failed to get desktop wallpaper, hr=0x%08x", HrForLog(hr));
-  desktop->Release();
-  if (FAILED(hr))
-    return;
 
-  LSTATUS status = WriteDword(m_key, kDesktopColor, color);
+  DWORD savedColor = 0;
+  ValueRead saved = ReadSavedDword(m_key, kDesktopColor, kWeaveTag, &savedColor);
+  LSTATUS status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS && !saved.found())
+    status = WriteDwordValue(m_key, kDesktopColor, color);
   if (status != ERROR_SUCCESS) {
     MLOG(kLogWarning, kWeaveTag, "failed to save desktop background color, err=%d",
-         static_cast<int>(status));
+         ErrForLog(status));
     return;
   }
-  const DWORD bytes = static_cast<DWORD>((wcslen(wallpaper) + 1) * sizeof(wchar_t));
-  status = RegSetValueExW(m_key, kDesktopWallpaper, 0, REG_SZ,
-                          reinterpret_cast<const BYTE*>(wallpaper), bytes);
+  wchar_t savedWallpaper[kWallpaperUnits] = {};
+  saved = ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, savedWallpaper, kWallpaperUnits);
+  status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS && !saved.found())
+    status = WriteStringValue(m_key, kDesktopWallpaper, wallpaper);
   if (status != ERROR_SUCCESS) {
-    MLOG(kLogWarning, kWeaveTag, "failed to save desktop wallpaper, err=%d",
-         static_cast<int>(status));
+    MLOG(kLogWarning, kWeaveTag, "failed to save desktop wallpaper, err=%d", ErrForLog(status));
     return;
   }
   if (g_windowsVersion >= kWindows8) {
     DWORD autoColorization = 0;
     if (GetAutoColorization(&autoColorization) && autoColorization != 0) {
-      if (WriteDword(m_key, kAutoColorization, autoColorization) != ERROR_SUCCESS)
+      DWORD savedColorization = 0;
+      saved = ReadSavedDword(m_key, kAutoColorization, kWeaveTag, &savedColorization);
+      if (saved.state == ValueState::kFailed)
+        return;
+      if (!saved.found() &&
+          WriteDwordValue(m_key, kAutoColorization, autoColorization) != ERROR_SUCCESS)
         return;
       SetAutoColorization(0);
     }
   }
-  ApplyDesktopAppearance(m_vmColor, L"", false);
+  ApplyDesktopAppearance(&m_vmColor, L"", false);
 }
 
-void WeaveStateController::ApplyDesktopAppearance(COLORREF desktopColor, const wchar_t* wallpaper,
-                                                  bool iconsEnabled) {
-  MLOG(kLogDebug, kWeaveTag, "desktopColor=0x%08x, wallpaper=%ws, iconsEnabled=%d",
-       static_cast<unsigned>(desktopColor), wallpaper, iconsEnabled ? 1 : 0);
-  IActiveDesktop* desktop = nullptr;
-  HRESULT hr = CreateDesktopObject(&desktop);
-  if (FAILED(hr)) {
-    MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x", HrForLog(hr));
-  } else {
-    hr = desktop->SetWallpaper(wallpaper, 0);
+WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearance(
+    const COLORREF* desktopColor, const wchar_t* wallpaper, bool iconsEnabled) {
+  DesktopApplied applied;
+  if (desktopColor != nullptr && wallpaper != nullptr) {
+    MLOG(kLogDebug, kWeaveTag, "desktopColor=0x%08x, wallpaper=%ws, iconsEnabled=%d",
+         static_cast<unsigned>(*desktopColor), wallpaper, iconsEnabled ? 1 : 0);
+  }
+  if (wallpaper != nullptr) {
+    ComScope com;
+    IActiveDesktop* desktop = nullptr;
+    HRESULT hr = CreateDesktopObject(&desktop);
     if (FAILED(hr)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to set wallpaper, hr=0x%08x", HrForLog(hr));
+      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x",
+           HrForLog(hr));
     } else {
-      hr = desktop->ApplyChanges(kApplyFlags);
+      hr = desktop->SetWallpaper(wallpaper, 0);
       if (FAILED(hr)) {
-        MLOG(kLogWarning, kWeaveTag,
-             "Setting of the wallpaper: failed to apply the changes, hr=0x%08x", HrForLog(hr));
+        MLOG(kLogWarning, kWeaveTag, "failed to set wallpaper, hr=0x%08x", HrForLog(hr));
+      } else {
+        hr = desktop->ApplyChanges(kApplyFlags);
+        if (FAILED(hr)) {
+          MLOG(kLogWarning, kWeaveTag,
+               "Setting of the wallpaper: failed to apply the changes, hr=0x%08x", HrForLog(hr));
+        }
       }
+      desktop->Release();
+      applied.wallpaper = SUCCEEDED(hr);
     }
-    desktop->Release();
   }
 
-  const INT element = COLOR_DESKTOP;
-  const COLORREF value = desktopColor;
-  if (!SetSysColors(1, &element, &value)) {
-    MLOG(kLogWarning, kWeaveTag, "failed to set desktop background color, err=%d",
-         static_cast<int>(GetLastError()));
+  // The colour is set also when the wallpaper failed.
+  if (desktopColor != nullptr) {
+    const INT element = COLOR_DESKTOP;
+    applied.color = SetSysColors(1, &element, desktopColor) != FALSE;
+    if (!applied.color) {
+      MLOG(kLogWarning, kWeaveTag, "failed to set desktop background color, err=%d",
+           static_cast<int>(GetLastError()));
+    }
   }
 
   // The window hidden last time is the one shown again, even if the shell
   // no longer reports it as its desktop view. The handle lives only in
-  // memory: after a crash the next start finds the view afresh.
+  // memory: after a crash the next start finds the view afresh. The view is
+  // a window of the shell's process; a shell that does not answer must not
+  // hold us up, so its visibility is changed without waiting for it.
   HWND view = std::exchange(m_hiddenDesktopView, nullptr);
   if (view == nullptr)
     view = FindDesktopView();
   if (view != nullptr)
-    ShowWindow(view, iconsEnabled ? SW_SHOW : SW_HIDE);
+    ShowWindowAsync(view, iconsEnabled ? SW_SHOW : SW_HIDE);
   if (!iconsEnabled)
     m_hiddenDesktopView = view;
+  return applied;
 }
 
 void WeaveStateController::ChangeScreenSaverTimeout(bool restore) {
   if (restore) {
     DWORD seconds = 0;
-    const LSTATUS status = ReadDword(m_key, kScreenSaverInterval, &seconds);
-    if (status == ERROR_SUCCESS) {
-      SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, 0);
-    } else {
+    const ValueRead saved = ReadSavedDword(m_key, kScreenSaverInterval, kWeaveTag, &seconds);
+    if (!saved.found()) {
       MLOG(kLogDebug, kWeaveTag, "can't query of screen saver timeout. err=%d",
-           static_cast<int>(status));
+           ErrForLog(saved.status));
+      return;
+    }
+    if (!SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, 0)) {
+      MLOG(kLogWarning, kWeaveTag, "failed to restore screen saver timeout, err=%d",
+           static_cast<int>(GetLastError()));
+      return;
     }
     RegDeleteValueW(m_key, kScreenSaverInterval);
     return;
   }
+  // A timeout that cannot be read cannot be kept, so it is not changed.
   UINT seconds = 0;
-  SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0);
-  const LSTATUS status = WriteDword(m_key, kScreenSaverInterval, seconds);
+  if (!SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0)) {
+    MLOG(kLogWarning, kWeaveTag, "failed to get screen saver timeout, err=%d",
+         static_cast<int>(GetLastError()));
+    return;
+  }
+  DWORD savedSeconds = 0;
+  const ValueRead saved = ReadSavedDword(m_key, kScreenSaverInterval, kWeaveTag, &savedSeconds);
+  LSTATUS status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
+  if (status == ERROR_SUCCESS && !saved.found())
+    status = WriteDwordValue(m_key, kScreenSaverInterval, seconds);
   if (status != ERROR_SUCCESS) {
     MLOG(kLogDebug, kWeaveTag, "Error in saving of screen saver timeout. err=%d",
-         static_cast<int>(status));
+         ErrForLog(status));
     return;
   }
   if (seconds != 0)
@@ -229,64 +294,68 @@ void WeaveStateController::ChangeTaskbarAnimations(bool restore) {
   if (g_windowsVersion < kWindowsVista)
     return;
   bool changed = false;
-  HKEY explorer = nullptr;
+  UniqueRegKey explorer;
   if (restore) {
     DWORD saved = 0;
-    LSTATUS status = ReadDword(m_key, kTaskbarAnimations, &saved);
-    if (status != ERROR_SUCCESS) {
+    const ValueRead read = ReadSavedDword(m_key, kTaskbarAnimations, kWeaveTag, &saved);
+    if (!read.found()) {
       MLOG(kLogDebug, kWeaveTag,
            "Error openning saved Taskbar Animations. Nothing to restore. err=%d",
-           static_cast<int>(status));
+           ErrForLog(read.status));
       return;
     }
-    status = RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerAdvancedKey, 0, KEY_SET_VALUE, &explorer);
+    LSTATUS status =
+        RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerAdvancedKey, 0, KEY_SET_VALUE, explorer.put());
     if (status != ERROR_SUCCESS) {
-      MLOG(kLogDebug, kWeaveTag,
+      MLOG(kLogWarning, kWeaveTag,
            "Error openning Taskbar Animations registry key for restore it. err=%d",
-           static_cast<int>(status));
-    } else {
-      status = WriteDword(explorer, kTaskbarAnimations, saved);
-      if (status == ERROR_SUCCESS) {
-        changed = true;
-      } else {
-        MLOG(kLogDebug, kWeaveTag, "Error when restoring Taskbar Animations registry key. err=%d",
-             static_cast<int>(status));
-      }
-      RegCloseKey(explorer);
+           ErrForLog(status));
+      return;  // the saved value waits for the next restore
     }
+    status = WriteDwordValue(explorer.get(), kTaskbarAnimations, saved);
+    if (status != ERROR_SUCCESS) {
+      MLOG(kLogWarning, kWeaveTag, "Error when restoring Taskbar Animations registry key. err=%d",
+           ErrForLog(status));
+      return;
+    }
+    changed = true;
     RegDeleteValueW(m_key, kTaskbarAnimations);
   } else {
     LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerAdvancedKey, 0,
-                                   KEY_QUERY_VALUE | KEY_SET_VALUE, &explorer);
+                                   KEY_QUERY_VALUE | KEY_SET_VALUE, explorer.put());
     if (status != ERROR_SUCCESS) {
       LogWrite(kWeaveTag, kModuleName, kLogError,
                "Error opening Taskbar Animations registry key for replace it err=%d",
-               static_cast<int>(status));
+               ErrForLog(status));
       return;
     }
+    // Switched off only once the user's value is kept: a value that is
+    // absent or cannot be read or saved stays as it is.
     DWORD current = 0;
-    status = ReadDword(explorer, kTaskbarAnimations, &current);
-    if (status == ERROR_SUCCESS) {
-      status = WriteDword(m_key, kTaskbarAnimations, current);
-      if (status != ERROR_SUCCESS) {
-        LogWrite(kWeaveTag, kModuleName, kLogError,
-                 "Error when saving Taskbar Animations value. err=%d", static_cast<int>(status));
-      }
-    } else {
+    const ValueRead read = ReadDwordValue(explorer.get(), kTaskbarAnimations, &current);
+    if (!read.found()) {
       LogWrite(kWeaveTag, kModuleName, kLogError,
                "Error when quering current Taskbar Animations value. err=%d",
-               static_cast<int>(status));
+               ErrForLog(read.status));
+      return;
     }
-    // Switched off even when the user's value could not be kept.
-    status = WriteDword(explorer, kTaskbarAnimations, 0);
+    DWORD kept = 0;
+    const ValueRead saved = ReadSavedDword(m_key, kTaskbarAnimations, kWeaveTag, &kept);
+    status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
+    if (status == ERROR_SUCCESS && !saved.found())
+      status = WriteDwordValue(m_key, kTaskbarAnimations, current);
+    if (status != ERROR_SUCCESS) {
+      LogWrite(kWeaveTag, kModuleName, kLogError,
+               "Error when saving Taskbar Animations value. err=%d", ErrForLog(status));
+      return;
+    }
+    status = WriteDwordValue(explorer.get(), kTaskbarAnimations, 0);
     if (status == ERROR_SUCCESS) {
       changed = true;
     } else {
       LogWrite(kWeaveTag, kModuleName, kLogError,
-               "Error when replacing current Taskbar Animations value. err=%d",
-               static_cast<int>(status));
+               "Error when replacing current Taskbar Animations value. err=%d", ErrForLog(status));
     }
-    RegCloseKey(explorer);
   }
   if (changed) {
     const LPARAM area = reinterpret_cast<LPARAM>(kVisualEffects);

@@ -35,17 +35,26 @@ class WeaveStateController {
   void SetVmColor(uint32_t color);
 
  private:
+  // What of a colour and a wallpaper was put in force.
+  struct DesktopApplied {
+    bool color = false;
+    bool wallpaper = false;
+  };
+
   // Save the user's value and put the Weave look in its place, or put the
-  // saved value back and forget it (restore = true). Called with m_lock held.
+  // saved value back and forget it (restore = true). A saved value is
+  // forgotten only once it is back in force. Called with m_lock held.
   void ChangeDesktopState(bool bEnabled);
-  void ApplyDesktopAppearance(COLORREF desktopColor, const wchar_t* wallpaper, bool iconsEnabled);
+  // A null colour or wallpaper is left as it is.
+  DesktopApplied ApplyDesktopAppearance(const COLORREF* desktopColor, const wchar_t* wallpaper,
+                                        bool iconsEnabled);
   void ChangeScreenSaverTimeout(bool restore);
   void ChangeTaskbarAnimations(bool restore);
   void RestoreDesktop();
   void ApplyWeaveLook();
 
   static bool GetAutoColorization(DWORD* value);
-  static bool SetAutoColorization(DWORD value);
+  static LSTATUS SetAutoColorization(DWORD value);
 
   // Guarded by m_lock.
   bool m_started = false;

@@ -7,8 +7,13 @@
 #include <atomic>
 #include <vector>
 
+#include "core/host_announce.h"
 #include "core/hostcall_port.h"
 #include "core/hypercall.h"
+#include "core/lifecycle.h"
+#include "core/log.h"
+#include "import_slot.h"
+#include "log_tail.h"
 
 namespace mantlet {
 namespace {
@@ -89,6 +94,60 @@ TEST_F(HostCallGuard, every_other_fault_passes_on) {
   RaiseException(0xE0424242, 0, 0, nullptr);
   EXPECT_EQ(g_passedOn, 2);
   EXPECT_EQ(g_lastCode, 0xE0424242u);
+}
+
+}  // namespace
+}  // namespace mantlet
+
+extern "C" void* __imp_AddVectoredExceptionHandler;
+
+namespace mantlet {
+namespace {
+
+PVOID WINAPI RefuseHandler(ULONG, PVECTORED_EXCEPTION_HANDLER) {
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+std::atomic<int> g_rdpmcFaults{0};
+
+// Counts and steps over any fault of the hypervisor call's instruction (a
+// logged line raises the debug output's own exception, which passes on).
+LONG CALLBACK CatchRdpmc(EXCEPTION_POINTERS* info) {
+  const DWORD code = info->ExceptionRecord->ExceptionCode;
+  if ((code != EXCEPTION_ACCESS_VIOLATION && code != EXCEPTION_PRIV_INSTRUCTION) ||
+      !AtRdpmc(*info->ContextRecord)) {
+    return EXCEPTION_CONTINUE_SEARCH;
+  }
+  ++g_rdpmcFaults;
+  info->ContextRecord->Rip += 2;
+  return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+// A load whose guard cannot be added: the lines go to the file only, and
+// neither they nor the announcement execute the unguarded probe.
+TEST(HostLogForwarder, is_left_out_and_no_probe_made_when_the_guard_cannot_be_added) {
+  const PVOID catcher = AddVectoredExceptionHandler(0, &CatchRdpmc);
+  const HMODULE instance = g_tool.instance;
+  bool loaded = false;
+  {
+    testsupport::ScopedImportSlot refuse(&__imp_AddVectoredExceptionHandler,
+                                         reinterpret_cast<void*>(&RefuseHandler));
+    loaded = OnProcessAttach(GetModuleHandleW(nullptr));
+  }
+  testenv::LogTail tail;
+  LogWrite("HOSTTEST", kModuleName, kLogInfo, "no guard, no forwarder");
+  EXPECT_EQ(RegisterTool(), kHostCallNoHypervisor);
+  // What the load changed in this process is put back before anything is checked.
+  const LogHook hook = SetLogHook(&LogFileWriter);
+  OnProcessDetach();
+  g_tool.instance = instance;
+  RemoveVectoredExceptionHandler(catcher);
+
+  EXPECT_TRUE(loaded);
+  EXPECT_EQ(hook, &LogFileWriter) << "the forwarder was installed";
+  EXPECT_EQ(g_rdpmcFaults, 0) << "the unguarded probe faulted";
+  EXPECT_EQ(tail.Count("no guard, no forwarder"), 1u);
 }
 
 TEST(HostCallPort, transfer_buffer_lies_below_4_gib_and_can_be_locked) {

@@ -3,10 +3,15 @@
 
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -116,6 +121,90 @@ TEST(LogFile, threads_logging_at_once_lose_no_line_in_the_file) {
   for (auto& w : writers)
     w.join();
   EXPECT_EQ(tail.Count("line "), static_cast<size_t>(kThreads * kLines));
+}
+
+// The file is moved away again and again while threads append: each move
+// makes the next identity check open a new file and close the old handle
+// while other threads wait for the append lock. A writer that held on to
+// the old handle would write to a closed handle (the line lost) or to what
+// the process opened next under the same value (the victim file, which a
+// thread keeps opening).
+TEST(LogFile, lines_land_whole_while_the_file_is_replaced_under_many_writers) {
+  const std::wstring path = testenv::LogFilePath();
+  const std::wstring victim = path + L".victim";
+  const std::string run = "reopen-race-" + std::to_string(GetCurrentProcessId()) + " ";
+  constexpr int kWriters = 6, kMoves = 8;
+  // The echo to standard error is not what is tested; it would only flood the output.
+  const int savedStderr = _dup(2);
+  const int nul = _open("NUL", _O_WRONLY);
+  _dup2(nul, 2);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> written[kWriters] = {};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kWriters; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; !stop; ++i) {
+        const std::string line =
+            run + std::to_string(t) + "." + std::to_string(i) + " " + std::string(40, 'w') + "\n";
+        LogFileWriter(line.c_str(), line.size());
+        written[t] = i + 1;
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    while (!stop) {
+      HANDLE h = CreateFileW(victim.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_ALWAYS, 0, nullptr);
+      SwitchToThread();
+      CloseHandle(h);
+    }
+  });
+  std::vector<std::wstring> files;
+  for (int move = 0; move < kMoves; ++move) {
+    files.push_back(path + L".moved" + std::to_wstring(move));
+    const bool moved = MoveFileExW(path.c_str(), files.back().c_str(), MOVEFILE_REPLACE_EXISTING);
+    const bool back =
+        moved &&
+        testenv::WaitUntil(
+            [&] { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000, 5);
+    if (!back) {
+      ADD_FAILURE() << "move " << move << ": moved " << moved << ", file back " << back;
+      break;
+    }
+  }
+  stop = true;
+  for (auto& thread : threads)
+    thread.join();
+  _dup2(savedStderr, 2);
+  _close(savedStderr);
+  _close(nul);
+
+  files.push_back(path);
+  std::map<std::string, int> seen;
+  for (const std::wstring& file : files) {
+    std::istringstream text(ReadWholeFile(file));
+    for (std::string line; std::getline(text, line);) {
+      if (line.rfind(run, 0) == 0)
+        ++seen[line];
+    }
+    if (file != path)
+      DeleteFileW(file.c_str());
+  }
+  size_t lost = 0, twice = 0, total = 0;
+  for (int t = 0; t < kWriters; ++t) {
+    for (int i = 0; i < written[t]; ++i, ++total) {
+      const auto found =
+          seen.find(run + std::to_string(t) + "." + std::to_string(i) + " " + std::string(40, 'w'));
+      lost += found == seen.end();
+      twice += found != seen.end() && found->second != 1;
+    }
+  }
+  EXPECT_EQ(lost, 0u) << "of " << total;
+  EXPECT_EQ(twice, 0u);
+  EXPECT_EQ(seen.size(), total) << "lines cut or run together";
+  EXPECT_EQ(ReadWholeFile(victim), "");
+  DeleteFileW(victim.c_str());
 }
 
 // Lines logged while hooks are swapped underneath: every line reaches at

@@ -3,12 +3,16 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "core/commands.h"
 #include "core/lifecycle.h"
+#include "import_slot.h"
 #include "interaction/message_box_handler.h"
 #include "log_tail.h"
 #include "message_boxes.h"
 #include "tool_channel.h"
+#include "wait_until.h"
 
 namespace mantlet {
 namespace {
@@ -37,6 +41,59 @@ TEST(MessageBoxThread, stop_never_waits_for_a_box_opened_after_its_close_request
     }
     CloseHandle(stop);
   }
+}
+
+}  // namespace
+}  // namespace mantlet
+
+extern "C" void* __imp_MessageBoxW;
+
+namespace mantlet {
+namespace {
+
+testsupport::ScopedImportSlot* g_messageBoxSlot = nullptr;
+std::atomic<UINT> g_typeShown{0};
+std::atomic<bool> g_shown{false};
+
+int WINAPI RecordType(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  g_typeShown = type;
+  g_shown = true;
+  return g_messageBoxSlot->original<decltype(&MessageBoxW)>()(owner, text, caption, type);
+}
+
+// Under Wine both flags give an ordinary box of the showing thread, which the
+// stop closes like any other (so the end-to-end stop cannot tell); what
+// reaches MessageBoxW shows that they are taken out and everything else kept.
+TEST(MessageBoxThread, flags_that_show_the_box_elsewhere_are_taken_out_and_logged) {
+  testsupport::ScopedImportSlot slot(&__imp_MessageBoxW, reinterpret_cast<void*>(&RecordType));
+  g_messageBoxSlot = &slot;
+  constexpr UINT kElsewhere = MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY;
+  const UINT kept = MB_CANCELTRYCONTINUE | MB_ICONWARNING | MB_DEFBUTTON2 | MB_SYSTEMMODAL |
+                    MB_TOPMOST | MB_SETFOREGROUND | MB_RIGHT;
+  const struct {
+    UINT sent;
+    const char* line;  // the level-2 line, null when none is due
+  } cases[] = {
+      {MB_YESNO | MB_SERVICE_NOTIFICATION, "type=0x200004 shown without flags 0x200000"},
+      {MB_DEFAULT_DESKTOP_ONLY | MB_TASKMODAL, "type=0x22000 shown without flags 0x20000"},
+      {kept | kElsewhere, "type=0x2f1136 shown without flags 0x220000"},
+      {kept, nullptr},
+  };
+  for (const auto& c : cases) {
+    testenv::LogTail log;
+    g_shown = false;
+    MessageBoxHandler handler;
+    ASSERT_TRUE(handler.Start());
+    handler.ShowMessageBox(u"type", u"type", c.sent);
+    EXPECT_TRUE(testenv::WaitUntil([] { return g_shown.load(); }, 20000));
+    handler.Stop();
+    EXPECT_EQ(g_typeShown, c.sent & ~kElsewhere) << std::hex << c.sent;
+    EXPECT_EQ(log.Count("Message box type="), c.line ? 1u : 0u) << std::hex << c.sent;
+    if (c.line) {
+      EXPECT_EQ(log.Count(c.line), 1u) << log.Text();
+    }
+  }
+  g_messageBoxSlot = nullptr;
 }
 
 TEST(MessageBoxThread, without_a_working_thread_requests_are_logged_and_never_shown) {

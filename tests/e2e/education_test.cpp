@@ -1,6 +1,6 @@
 // Command 16 starts the education application, leaving the integration mode
 // and stopping the tool end it; the installation folder comes from the
-// registry, the 32-bit view first.
+// registry (the order of its views is the component suite's InstallKey).
 #include <gtest/gtest.h>
 
 #include "education_install.h"
@@ -32,7 +32,7 @@ class Education : public ToolTest {
 TEST_F(Education, command_16_starts_the_app_detached_in_its_folder_command_8_0_and_stop_end_it) {
   EducationInstall install(60);
   ASSERT_TRUE(install.ok());
-  ScopedInstallLocation location(kView32, install.Folder());
+  ScopedInstallLocation location(kView64, install.Folder());
 
   Run(Record(16, 0));
   ASSERT_TRUE(Started(install));
@@ -76,7 +76,7 @@ TEST_F(Education, install_folder_of_233_characters_launches_and_234_does_not) {
     EducationInstall install(length);
     ASSERT_TRUE(install.ok());
     ASSERT_EQ(install.Folder().size(), length);
-    ScopedInstallLocation location(kView32, install.Folder());
+    ScopedInstallLocation location(kView64, install.Folder());
     Run(Record(16, 0));
     if (length < 234) {
       EXPECT_TRUE(Started(install)) << length;
@@ -92,24 +92,6 @@ TEST_F(Education, install_folder_of_233_characters_launches_and_234_does_not) {
     CloseHandle(process.hProcess);
     EXPECT_TRUE(Started(install));
   }
-}
-
-TEST_F(Education, the_32_bit_registry_view_is_read_before_the_64_bit_view) {
-  EducationInstall a(50), b(50);
-  const std::optional<std::wstring> none, inA = a.Folder(), inB = b.Folder();
-  struct Case {
-    std::optional<std::wstring> view32, view64;
-    const EducationInstall* started;
-  };
-  for (const Case& c : {Case{inA, none, &a}, Case{none, inB, &b}, Case{inA, inB, &a}}) {
-    ScopedInstallLocation view32(kView32, c.view32), view64(kView64, c.view64);
-    const size_t before = c.started->Runs().size();
-    Run(Record(16, 0));
-    EXPECT_TRUE(Started(*c.started, before + 1));
-    Run(Record(8, 0));
-  }
-  EXPECT_EQ(a.Runs().size(), 2u);
-  EXPECT_EQ(b.Runs().size(), 1u);
 }
 
 }  // namespace

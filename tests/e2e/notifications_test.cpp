@@ -110,29 +110,35 @@ TEST_F(NotificationsWindows8, platform_failures_change_nothing) {
   }
 }
 
-// The saved state is read as four bytes: shorter values zero-extended,
-// longer ones unreadable.
-TEST_F(NotificationsWindows8, saved_state_of_another_type_or_size) {
-  const struct {
-    DWORD type;
-    std::vector<uint8_t> data;
-    DWORD restored;  // 0xBEEF: nothing restored
-  } cases[] = {
-      {REG_SZ, {'1', 0, 0, 0}, 1},
-      {REG_BINARY, {0}, 0},
-      {REG_BINARY, {}, 0},
-      {REG_QWORD, {1, 0, 0, 0, 0, 0, 0, 0}, 0xBEEF},
-  };
-  for (const auto& c : cases) {
-    RegDeleteTreeW(HKEY_CURRENT_USER, np::kControlKey);
-    RegSetKeyValueW(HKEY_CURRENT_USER, kSettings.c_str(), kSaved, c.type, c.data.data(),
-                    static_cast<DWORD>(c.data.size()));
-    EXPECT_EQ(Option(2), 0);
-    EXPECT_EQ(Platform(np::kNotificationsSetting, 0xBEEF), c.restored);
-    EXPECT_EQ(ValueExists(HKEY_CURRENT_USER, kSettings, kSaved), c.restored == 0xBEEF);
-    EXPECT_EQ(Option(0), 0);
-  }
-  EXPECT_EQ(log.Count("RegQueryValueExW failed, error = 234"), 1u);
+// A restore the platform refuses keeps the user's choice saved, and the same
+// option at the host's next call (or the next start) tries again.
+TEST_F(NotificationsWindows8, a_refused_restore_is_tried_again_at_the_next_call) {
+  SetPlatform(np::kNotificationsSetting, 1);
+  EXPECT_EQ(Option(1), 0);
+  SetPlatform(np::kFailSet, 0x80004005);
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Saved(), 1u) << "a choice not put back is kept";
+  SetPlatform(np::kFailSet, 0);
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Platform(np::kNotificationsSetting), 1u);
+  EXPECT_EQ(Saved(), 0xDEADu);
+}
+
+// A saved state of another size (here 8 bytes) is not the user's choice as
+// this tool keeps it: it is removed once and the suppress saves afresh.
+TEST_F(NotificationsWindows8, a_saved_state_of_another_size_gives_way_to_the_users_choice) {
+  const ULONGLONG eight = 0;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettings.c_str(), kSaved, REG_QWORD, &eight,
+                            sizeof(eight)),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Option(1), 0);
+  EXPECT_EQ(log.Count("saved NotificationsState is of another type or size (type 11, 8 bytes)"), 1u)
+      << log.Text();
+  EXPECT_EQ(Saved(), 1u);
+  EXPECT_EQ(Platform(np::kNotificationsSetting), 0u);
+  EXPECT_EQ(Option(2), 0);
+  EXPECT_EQ(Platform(np::kNotificationsSetting), 1u);
+  EXPECT_EQ(Saved(), 0xDEADu);
 }
 
 TEST_F(Notifications, below_windows_8_neither_the_host_nor_the_platform_is_asked) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "core/bytes.h"
 
@@ -103,6 +105,16 @@ TEST(ShortcutNaming, suffix_by_platform_and_numbered_names) {
   EXPECT_EQ(ShortcutTarget(std::u16string(300, u'm')).size(), 259u);
 }
 
+// Stands in for the system's comparison of file names: ASCII letters only,
+// so that a name equal only under a wider folding shows whether the unit
+// folds anything of its own.
+bool SameAscii(std::u16string_view a, std::u16string_view b) {
+  auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 0x20) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [&](char16_t x, char16_t y) { return lower(x) == lower(y); });
+}
+
 TEST(ShortcutNaming, only_the_systems_valid_shortcuts_count_and_unreadable_files_stay) {
   using O = ShortcutReading::Outcome;
   using K = ShortcutVerdict::Kind;
@@ -114,7 +126,9 @@ TEST(ShortcutNaming, only_the_systems_valid_shortcuts_count_and_unreadable_files
   } cases[] = {
       {{O::kFailed, 2, u"\\\\cvf\\Music"}, K::kLeave, u""},  // no tag: a user's own link
       {{O::kPath, 2, u"\\\\CVF\\music"}, K::kPresent, u"music"},
-      {{O::kPath, 2, u"\\\\cvf\\\u00e9T\u00c9"}, K::kPresent, u"\u00e9T\u00c9"},
+      {{O::kPath, 2, u"\\\\cvf\\\u00c9t\u00e9"}, K::kPresent, u"\u00c9t\u00e9"},
+      // Equal only to a folding the given comparison does not make.
+      {{O::kPath, 2, u"\\\\cvf\\\u00e9T\u00c9"}, K::kStale, u""},
       {{O::kPath, 3, u"\\\\cvf\\Music"}, K::kStale, u""},
       {{O::kPath, 0, u"\\\\cvf\\Music"}, K::kStale, u""},  // tag of another type
       {{O::kPath, 2, u"\\\\other\\Music"}, K::kStale, u""},
@@ -123,12 +137,13 @@ TEST(ShortcutNaming, only_the_systems_valid_shortcuts_count_and_unreadable_files
       {{O::kNoPath, 2, u""}, K::kStale, u""},
   };
   for (const auto& c : cases) {
-    const ShortcutVerdict v = ClassifyShortcut(c.reading, shares);
+    const ShortcutVerdict v = ClassifyShortcut(c.reading, shares, &SameAscii);
     EXPECT_EQ(v.kind, c.kind) << std::string(c.reading.target.begin(), c.reading.target.end());
     EXPECT_EQ(v.shareName, c.name);
   }
-  EXPECT_TRUE(IsPresent({u"MUSIC"}, u"music"));
-  EXPECT_FALSE(IsPresent({u"Music"}, u"Musik"));
+  EXPECT_TRUE(IsPresent({u"MUSIC"}, u"music", &SameAscii));
+  EXPECT_FALSE(IsPresent({u"Music"}, u"Musik", &SameAscii));
+  EXPECT_FALSE(IsPresent({u"\u00c9t\u00e9"}, u"\u00e9t\u00e9", &SameAscii));
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+#include "core/registry.h"
+
+#include <cwchar>
+
+#include "core/log.h"
+
+namespace mantlet {
+namespace {
+
+ValueRead Refused(LSTATUS status, DWORD type, DWORD bytes) {
+  ValueRead read;
+  read.type = type;
+  read.bytes = bytes;
+  read.status = status;
+  if (status == ERROR_FILE_NOT_FOUND) {
+    read.state = ValueState::kAbsent;
+  } else if (status == ERROR_MORE_DATA) {
+    // Longer than anything the reader takes: there is a value, just not one
+    // of ours.
+    read.state = ValueState::kMalformed;
+    read.status = ERROR_INVALID_DATA;
+  } else {
+    read.state = ValueState::kFailed;
+  }
+  return read;
+}
+
+ValueRead Malformed(DWORD type, DWORD bytes) {
+  ValueRead read;
+  read.state = ValueState::kMalformed;
+  read.status = ERROR_INVALID_DATA;
+  read.type = type;
+  read.bytes = bytes;
+  return read;
+}
+
+ValueRead Found(DWORD type, DWORD bytes) {
+  ValueRead read;
+  read.state = ValueState::kFound;
+  read.status = ERROR_SUCCESS;
+  read.type = type;
+  read.bytes = bytes;
+  return read;
+}
+
+void DiscardMalformed(HKEY key, const wchar_t* name, const char* tag, const ValueRead& read) {
+  MLOG(kLogWarning, tag, "saved %ws is of another type or size (type %lu, %lu bytes); removed",
+       name, static_cast<unsigned long>(read.type), static_cast<unsigned long>(read.bytes));
+  const LSTATUS status = RegDeleteValueW(key, name);
+  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+    MLOG(kLogWarning, tag, "failed to remove saved %ws, err=%d", name, static_cast<int>(status));
+  }
+}
+
+}  // namespace
+
+ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value) {
+  DWORD data = 0;
+  DWORD type = REG_NONE;
+  DWORD bytes = sizeof(data);
+  const LSTATUS status =
+      RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes);
+  if (status != ERROR_SUCCESS)
+    return Refused(status, type, bytes);
+  if (type != REG_DWORD || bytes != sizeof(data))
+    return Malformed(type, bytes);
+  *value = data;
+  return Found(type, bytes);
+}
+
+ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units) {
+  if (units == 0)
+    return Malformed(REG_NONE, 0);
+  const size_t maxUnits = (units > kLongestString ? kLongestString + 1 : units) - 1;
+  // Room for the longest text and its terminator, and nothing more: a longer
+  // value is refused by the registry itself.
+  wchar_t buffer[kLongestString + 1] = {};
+  DWORD type = REG_NONE;
+  DWORD bytes = static_cast<DWORD>((maxUnits + 1) * sizeof(wchar_t));
+  const LSTATUS status =
+      RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+  if (status != ERROR_SUCCESS)
+    return Refused(status, type, bytes);
+  if (type != REG_SZ || bytes % sizeof(wchar_t) != 0)
+    return Malformed(type, bytes);
+  const size_t length = wcsnlen(buffer, bytes / sizeof(wchar_t));
+  if (length > maxUnits)
+    return Malformed(type, bytes);
+  wmemcpy(text, buffer, length);
+  text[length] = L'\0';
+  return Found(type, bytes);
+}
+
+LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value) {
+  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof(value));
+}
+
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));
+}
+
+ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* value) {
+  const ValueRead read = ReadDwordValue(key, name, value);
+  if (read.state == ValueState::kMalformed)
+    DiscardMalformed(key, name, tag, read);
+  return read;
+}
+
+ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
+                          size_t units) {
+  const ValueRead read = ReadStringValue(key, name, text, units);
+  if (read.state == ValueState::kMalformed)
+    DiscardMalformed(key, name, tag, read);
+  return read;
+}
+
+}  // namespace mantlet

@@ -1,0 +1,53 @@
+// Typed registry reads. A value is either what the reader expects (a
+// REG_DWORD of exactly 4 bytes, a REG_SZ that fits), absent, of another type
+// or size, or unreadable; the caller decides what each means. Reads leave
+// their out-values untouched unless the value was found.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+
+namespace mantlet {
+
+enum class ValueState {
+  kFound,
+  kAbsent,     // no such value (ERROR_FILE_NOT_FOUND)
+  kMalformed,  // another type, or a size the reader does not take
+  kFailed,     // the registry refused the read
+};
+
+struct ValueRead {
+  ValueState state = ValueState::kFailed;
+  // The registry's answer: ERROR_FILE_NOT_FOUND when absent, the refusal when
+  // failed, ERROR_INVALID_DATA when malformed.
+  LSTATUS status = ERROR_SUCCESS;
+  DWORD type = REG_NONE;  // what the registry holds, when it said
+  DWORD bytes = 0;
+
+  bool found() const { return state == ValueState::kFound; }
+};
+
+// A REG_DWORD of exactly 4 bytes.
+ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value);
+
+// A REG_SZ that fits, with its terminator, into `text`, a buffer of `units`
+// UTF-16 units (at most kLongestString + 1). Text stops at the first
+// terminator; a value stored without one is taken whole when it fits.
+inline constexpr size_t kLongestString = 1023;
+ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units);
+
+LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value);
+// Stored with its terminator.
+LSTATUS WriteStringValue(HKEY key, const wchar_t* name, const wchar_t* text);
+
+// For the user's values the tool keeps under its settings key: a kept value
+// of another type or size was not written by this tool as it is (a damaged
+// hive, another program) and would block every later save and restore of
+// that setting, so it is logged under `tag` and deleted, and reads as absent
+// from then on. `key` needs KEY_SET_VALUE for that.
+ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* value);
+ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
+                          size_t units);
+
+}  // namespace mantlet
