@@ -118,15 +118,17 @@ std::string HostProcess::ReadLine(DWORD timeoutMs) {
   }
 }
 
-std::string HostProcess::Call(const std::string& line, DWORD timeoutMs) {
+bool HostProcess::Post(const std::string& line) {
   if (stdinWrite_ == nullptr)
-    return {};
+    return false;
   const std::string text = line + "\n";
   DWORD written = 0;
-  if (!WriteFile(stdinWrite_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-    return {};
-  }
-  return ReadLine(timeoutMs);
+  return WriteFile(stdinWrite_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) !=
+         FALSE;
+}
+
+std::string HostProcess::Call(const std::string& line, DWORD timeoutMs) {
+  return Post(line) ? ReadLine(timeoutMs) : std::string();
 }
 
 int HostProcess::CallForInt(const std::string& line, DWORD timeoutMs) {

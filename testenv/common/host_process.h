@@ -44,6 +44,11 @@ class HostProcess {
 
   // Sends one line and returns the answer line ("" on time-out or exit).
   std::string Call(const std::string& line, DWORD timeoutMs = 30000);
+  // Sends one line without waiting for its answer, for a call that ends only
+  // once the test has done something else (a stop that waits for a held
+  // shell or a hung device); Answer() reads the answer afterwards.
+  bool Post(const std::string& line);
+  std::string Answer(DWORD timeoutMs = 30000) { return ReadLine(timeoutMs); }
 
   // "StartTool=0" -> 0; INT_MIN when the answer is not "<name>=<number>".
   int CallForInt(const std::string& line, DWORD timeoutMs = 30000);

@@ -29,7 +29,8 @@
 //   registry create <key>                       an empty key (and the ones above it)
 //   watch <key> [<name> ...]                    the account follows the key's values (or only
 //                                               those named) from here on
-//   expect-registry <key> <name> <n>|absent     a DWORD value as expected, or no such value
+//   expect-registry <key> <name> <n>|absent [within <ms>]
+//                                               a DWORD value as expected, or no such value
 //   relaunch                                    a new host stand-in (per-program settings anew)
 //   expect-box [close | press <button>]         a message box or dialog of the host: its caption
 //                                               and text; closed, or one of its buttons pressed
@@ -651,7 +652,10 @@ class Guest {
     }
   }
 
-  void Registry(StepRecord& step, const std::string& verb, const std::string& rest) {
+  void Registry(StepRecord& step, const std::string& verb, std::string rest) {
+    DWORD within = 0;
+    if (verb == "expect-registry")
+      rest = TakeWithin(rest, &within);
     const auto words = mantletctl::SplitLine(rest);
     std::vector<std::string> w = words ? *words : std::vector<std::string>{};
     std::string action = "expect";
@@ -691,11 +695,17 @@ class Guest {
       step.outcome = listed.empty() ? "no values" : listed;
       return;
     } else if (action == "expect" && w.size() == 3) {
-      DWORD value = 0, size = sizeof(value);
-      const bool present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
-                                        &value, &size) == ERROR_SUCCESS;
-      const bool ok =
-          w[2] == "absent" ? !present : present && value == strtoul(w[2].c_str(), nullptr, 0);
+      DWORD value = 0;
+      bool present = false;
+      const bool ok = testenv::WaitUntil(
+          [&] {
+            DWORD size = sizeof(value);
+            present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
+                                   &value, &size) == ERROR_SUCCESS;
+            return w[2] == "absent" ? !present
+                                    : present && value == strtoul(w[2].c_str(), nullptr, 0);
+          },
+          within, 50);
       step.outcome = present ? "holds " + Hex(value) : "absent";
       if (!ok)
         Fail(step, step.outcome);

@@ -102,7 +102,8 @@ DWORD WINAPI FreshCallMain(void* call) {
   return static_cast<DWORD>((*static_cast<EntryCall*>(call))());
 }
 
-// The long-lived COM thread: one call at a time, handed over under `lock`.
+// The long-lived COM thread: one call at a time, handed over through the
+// two events (the main thread waits for `done` before it touches `call` again).
 struct ComThread {
   HANDLE thread = nullptr;
   HANDLE work = nullptr;  // auto-reset: a call is waiting

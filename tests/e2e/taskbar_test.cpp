@@ -50,6 +50,15 @@ class TaskbarTest : public ToolTest {
     return WaitUntil([&] { return pred(State()); }, timeoutMs, 50);
   }
   ShellState State() { return shell.State().value_or(ShellState{}); }
+  // Commands run one at a time: once this one is logged, those before it are
+  // done. Each taskbar command waits for the shell to take its ShowWindow and
+  // appbar messages, and a late shell takes a few hundred ms for that.
+  void WorkerCaughtUp() {
+    const size_t before = log.Count(kSync);
+    ASSERT_TRUE(SendRecord(Record(7, 0)));
+    ASSERT_TRUE(log.WaitFor(kSync, 30000, before + 1));
+  }
+  static constexpr char kSync[] = "Unsupported command 'RelocateTaskBarCommand'";
   std::string WorkArea() { return host.Call("workarea"); }
 
   RECT taskbar_ = kBottomTaskbar;
@@ -123,6 +132,7 @@ TEST_F(TaskbarTest, racing_requests_end_with_the_latest_one) {
       Sleep(i % 4 * 15);
     }
     ASSERT_TRUE(SendTaskbar(last));
+    WorkerCaughtUp();
     ASSERT_TRUE(WaitShell([&](const ShellState& s) { return s.taskbar == last; }));
     Sleep(2200);  // two more passes of the watcher
     EXPECT_EQ(State().taskbar, last);
@@ -154,9 +164,10 @@ TEST_F(TaskbarTest, desktop_toggle_weave_end_and_the_two_stops) {
   ASSERT_TRUE(SendTaskbar(false));
   ASSERT_TRUE(WaitShell(kHidden));
   ASSERT_TRUE(SendRecords({Record(8, 1)}));  // entering integration mode leaves it alone
-  Sleep(500);
+  WorkerCaughtUp();
   EXPECT_FALSE(State().taskbar);
   ASSERT_TRUE(SendRecord(Record(8, 0)));  // leaving it shows the taskbar
+  WorkerCaughtUp();  // its settings go back first, each broadcast waiting for the shell
   ASSERT_TRUE(WaitShell(kShown));
 
   ASSERT_TRUE(SendTaskbar(false));
@@ -177,7 +188,9 @@ TEST_F(TaskbarTest, restarted_shell_is_hidden_again_and_its_work_areas_reapplied
   ASSERT_TRUE(shell.Launch(kBottomTaskbar));
   ASSERT_TRUE(State().taskbar);  // a new shell shows its taskbar
   EXPECT_TRUE(WaitShell(kHidden, 2500));
-  EXPECT_NE(shell.AppBarLog().find("GETSTATE"), std::string::npos);  // measured again
+  // Measured again, right after the taskbar was hidden.
+  EXPECT_TRUE(
+      WaitUntil([&] { return shell.AppBarLog().find("GETSTATE") != std::string::npos; }, 2000, 25));
   EXPECT_EQ(WorkArea(), "workarea=0,0,1920,1080");
 }
 

@@ -18,6 +18,9 @@ class WeaveCrash : public WeaveTest {
  protected:
   std::wstring WineVersion() override { return L"win8"; }  // automatic colorization too
   bool WithShell() override { return true; }               // and the icon view
+  // About the host dying, not the shell's pace: each of some fifty moments
+  // enters Weave mode, whose broadcasts would wait for every late shell window.
+  std::optional<ShellAnswers> ShellPace() override { return ShellAnswers::Prompt(); }
 
   // A new host with the tool started; its tripwire ends it before the n-th
   // call from now (0: never), counting the start's own calls if `inStart`.

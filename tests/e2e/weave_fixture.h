@@ -25,6 +25,8 @@ class WeaveTest : public ToolTest {
   // The shell stand-in's desktop and icon view, and the taskbar watcher
   // reporting what it sees; without it there is no icon view to hide.
   virtual bool WithShell() { return false; }
+  // How that shell answers: its own default (late) unless a test asks.
+  virtual std::optional<ShellAnswers> ShellPace() { return std::nullopt; }
   // Runs right before the host is launched and the tool started.
   virtual void BeforeStart() {}
 
@@ -36,7 +38,7 @@ class WeaveTest : public ToolTest {
     WriteDesktopSettings(user_);
     ASSERT_EQ(ReadDesktopSettings(), user_) << "the session did not take the user's settings";
     if (WithShell()) {
-      ASSERT_TRUE(shell_.Launch());
+      ASSERT_TRUE(shell_.Launch(std::nullopt, ShellPace()));
     }
     BeforeStart();
     ToolTest::SetUp();

@@ -29,7 +29,10 @@ class ToolTest : public ::testing::Test {
 
   void TearDown() override {
     if (host.Running()) {
-      host.Call("stop");
+      // A stop always ends, whatever the test left the tool doing.
+      const std::string stopped = host.Call("stop");
+      EXPECT_TRUE(stopped == "StopTool=0" || stopped == "StopTool=unloaded")
+          << "the tool's stop did not end: '" << stopped << "'";
       host.Close();
     }
     device.Reset();
