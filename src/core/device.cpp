@@ -56,6 +56,12 @@ DeviceCall::DeviceCall(std::vector<uint8_t> block, size_t dataBytes) {
   io->block = std::move(block);
   io->data.resize(dataBytes);
   io->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!io->done) {
+    // Send fails at once without it; the reason must not go unseen.
+    LogWrite(kTag, kModuleName, kLogError, "Can't create an event for device request 0x%x. err=%d",
+             static_cast<unsigned>(DeviceRequestCodeOf(io->block)),
+             static_cast<int>(GetLastError()));
+  }
   io_ = io.release();
 }
 

@@ -94,13 +94,19 @@ OwnedThread::~OwnedThread() {
   Stop();
 }
 
+bool OwnedThread::Prepare() {
+  if (!stopEvent_)
+    stopEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  return stopEvent_.valid();
+}
+
 bool OwnedThread::Start(const char* name, Body body) {
   if (running())
     return true;
-  UniqueHandle stop(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!stop)
+  if (!Prepare())
     return false;
-  std::unique_ptr<Launch> launch(new (std::nothrow) Launch{name, std::move(body), stop.get()});
+  std::unique_ptr<Launch> launch(new (std::nothrow)
+                                     Launch{name, std::move(body), stopEvent_.get()});
   if (!launch) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -110,7 +116,6 @@ bool OwnedThread::Start(const char* name, Body body) {
   if (thread == nullptr)
     return false;
   launch.release();  // the thread owns it now
-  stopEvent_ = std::move(stop);
   thread_.reset(thread);
   id_ = id;
   return true;

@@ -34,6 +34,11 @@ class OwnedThread {
   OwnedThread(const OwnedThread&) = delete;
   OwnedThread& operator=(const OwnedThread&) = delete;
 
+  // Makes the stop event ahead of Start, for a component that creates it
+  // at a step of its own; Start makes it when this was not called. False,
+  // with the thread's last error set, when it could not be made.
+  bool Prepare();
+
   // False, with the thread's last error set, when the stop event or the
   // thread could not be made; nothing runs then.
   bool Start(const char* name, Body body);
@@ -45,6 +50,8 @@ class OwnedThread {
   bool Stop();
 
   bool running() const { return thread_.valid(); }
+  // To wait for the thread's end along with something else; Stop joins.
+  HANDLE handle() const { return thread_.get(); }
   HANDLE stopEvent() const { return stopEvent_.get(); }
   DWORD id() const { return id_; }
 

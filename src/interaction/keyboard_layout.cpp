@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/device.h"
 #include "core/device_request.h"
 #include "core/log.h"
 #include "interaction/hotkey_value.h"
@@ -10,7 +11,6 @@ namespace mantlet {
 namespace {
 
 constexpr char kTag[] = "KBDLAYOUT";
-constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr DWORD kHotkeyValueBytes = 20;
 
 constexpr uint32_t kDefaultLanguageHotkey = 1;
@@ -50,9 +50,8 @@ CKeyboardLayout::CKeyboardLayout() {
 CKeyboardLayout::~CKeyboardLayout() {
   MLOG(kLogInfo, kTag, "KeyboardLayout has been destructed");
   // The stop routine always stops first; a watcher left running would use
-  // the handles the members close below.
-  if (m_watcherThread && SetEvent(m_terminationEvent.get()))
-    WaitForSingleObject(m_watcherThread.get(), INFINITE);
+  // the lock deleted below.
+  m_watcherThread.Stop();
   DeleteCriticalSection(&m_checkLock);
 }
 
@@ -63,8 +62,7 @@ bool CKeyboardLayout::FailStart() {
 
 bool CKeyboardLayout::Start() {
   MLOG(kLogInfo, kTag, "CKeyboardLayout::Start");
-  m_terminationEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!m_terminationEvent) {
+  if (!m_watcherThread.Prepare()) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create termination event. err=%d",
              static_cast<int>(GetLastError()));
     return FailStart();
@@ -80,17 +78,17 @@ bool CKeyboardLayout::Start() {
              "Can't open '.DEFAULT\\Keyboard Layout' key in the registry");
     return FailStart();
   }
-  m_device.reset(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                             nullptr));
+  // Overlapped: a report is waited for with a bound, and the watcher's stop
+  // ends the wait.
+  m_device = OpenToolsDevice();
   if (!m_device) {
     LogWrite(kTag, kModuleName, kLogError, "Can't open cvntg device. err=%d",
              static_cast<int>(GetLastError()));
     return FailStart();
   }
   CheckCurrentHotkey(true, true);
-  m_watcherThread.reset(CreateThread(nullptr, 0, &WatchLayoutKey, this, 0, nullptr));
-  if (!m_watcherThread) {
+  if (!m_watcherThread.Start("keyboard layout watcher",
+                             [this](HANDLE stop) { WatchLayoutKey(stop); })) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
              static_cast<int>(GetLastError()));
     return FailStart();
@@ -99,21 +97,21 @@ bool CKeyboardLayout::Start() {
   return true;
 }
 
-void CKeyboardLayout::Stop() {
+bool CKeyboardLayout::Stop() {
   m_started = false;
-  if (m_watcherThread) {
-    if (SetEvent(m_terminationEvent.get()))
-      WaitForSingleObject(m_watcherThread.get(), INFINITE);
-    m_watcherThread.reset();
+  if (!m_watcherThread.Stop()) {
+    // The watcher runs on with the key and the device: they stay open.
+    MLOG(kLogInfo, kTag, "CKeyboardLayout::Stop");
+    return false;
   }
   m_device.reset();
   m_defaultUserLayoutKey.reset();
   m_currentUserLayoutKey.reset();
-  m_terminationEvent.reset();
   MLOG(kLogInfo, kTag, "CKeyboardLayout::Stop");
+  return true;
 }
 
-bool CKeyboardLayout::CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey) {
+bool CKeyboardLayout::Check(bool resetHotkeys, bool currentUserKey, HANDLE abandon) {
   CriticalSectionLock hold(m_checkLock);
   MLOG(kLogInfo, kTag,
        "Check current layout resetHotkeys=%d currentUserKey=%d m_currentSessionIsActive=%d",
@@ -133,7 +131,7 @@ bool CKeyboardLayout::CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey)
   UniqueRegKey toggle(layoutKey != nullptr ? OpenKey(layoutKey, L"Toggle") : nullptr);
   if (!toggle) {
     // The host gets the defaults, but they are not what was last sent.
-    SendHotkeysToHost(kDefaultLanguageHotkey, kDefaultLayoutHotkey);
+    SendHotkeysToHost(kDefaultLanguageHotkey, kDefaultLayoutHotkey, abandon);
     MLOG(kLogWarning, kTag, "Can't open layout key. currentUserKey=%d", currentUserKey ? 1 : 0);
     return false;
   }
@@ -150,7 +148,7 @@ bool CKeyboardLayout::CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey)
     // pair changes or a check resets it.
     m_languageHotkey = language;
     m_layoutHotkey = layout;
-    result = SendHotkeysToHost(language, layout);
+    result = SendHotkeysToHost(language, layout, abandon);
   }
   toggle.reset();
   if (!result)
@@ -181,24 +179,13 @@ void CKeyboardLayout::OnNotify(uint32_t code) {
   }
 }
 
-bool CKeyboardLayout::SendHotkeysToHost(uint32_t languageHotkey, uint32_t layoutHotkey) {
-  std::vector<uint8_t> block =
-      EncodeTwoWordReport(kKeyboardHotkeysReport, languageHotkey, layoutHotkey);
-  DWORD returned = 0;
-  if (!DeviceIoControl(m_device.get(), kToolsDeviceIoControl, block.data(),
-                       static_cast<DWORD>(block.size()), block.data(),
-                       static_cast<DWORD>(block.size()), &returned, nullptr)) {
-    return false;
-  }
-  return DeviceRequestStatus(block) == kDeviceStatusSuccess;
+bool CKeyboardLayout::SendHotkeysToHost(uint32_t languageHotkey, uint32_t layoutHotkey,
+                                        HANDLE abandon) {
+  return SendTwoWordReport(m_device.get(), kKeyboardHotkeysReport, languageHotkey, layoutHotkey,
+                           abandon);
 }
 
-DWORD WINAPI CKeyboardLayout::WatchLayoutKey(void* self) {
-  static_cast<CKeyboardLayout*>(self)->WatchLayoutKeyLoop();
-  return 0;
-}
-
-void CKeyboardLayout::WatchLayoutKeyLoop() {
+void CKeyboardLayout::WatchLayoutKey(HANDLE stop) {
   UniqueHandle changed(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!changed)
     return;
@@ -208,11 +195,12 @@ void CKeyboardLayout::WatchLayoutKeyLoop() {
                                 changed.get(), TRUE) != ERROR_SUCCESS) {
       return;
     }
-    const HANDLE waits[] = {changed.get(), m_terminationEvent.get()};
+    const HANDLE waits[] = {changed.get(), stop};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
       return;
     MLOG(kLogDebug, kTag, "Keyboard layout key for current user is changed. Check current layout");
-    CheckCurrentHotkey(false, true);
+    // The stop ends a wait for a device that does not answer.
+    Check(false, true, stop);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/handles.h"
+#include "core/threads.h"
 
 namespace mantlet {
 
@@ -17,21 +18,24 @@ class CKeyboardLayout {
   CKeyboardLayout& operator=(const CKeyboardLayout&) = delete;
 
   bool Start();
-  void Stop();
+  // True when nothing of the component runs any more; false when its
+  // watcher could not be told to stop, and the object must then stay alive.
+  bool Stop();
   // Runs on the starting thread, the command worker, the host's notifying
   // thread and the watcher; one check at a time.
-  bool CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey);
+  bool CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey) {
+    return Check(resetHotkeys, currentUserKey, nullptr);
+  }
   void OnNotify(uint32_t code);
 
  private:
-  static DWORD WINAPI WatchLayoutKey(void* self);
-  void WatchLayoutKeyLoop();
-  bool SendHotkeysToHost(uint32_t languageHotkey, uint32_t layoutHotkey);
+  // `abandon`, when given, ends the wait for the device's answer early.
+  bool Check(bool resetHotkeys, bool currentUserKey, HANDLE abandon);
+  void WatchLayoutKey(HANDLE stop);
+  bool SendHotkeysToHost(uint32_t languageHotkey, uint32_t layoutHotkey, HANDLE abandon);
   bool FailStart();
 
   bool m_started = false;
-  UniqueHandle m_terminationEvent;
-  UniqueHandle m_watcherThread;
   UniqueRegKey m_currentUserLayoutKey;
   UniqueRegKey m_defaultUserLayoutKey;
   UniqueFile m_device;
@@ -41,6 +45,7 @@ class CKeyboardLayout {
   uint32_t m_layoutHotkey = 0;
   bool m_currentSessionIsActive = true;
   CRITICAL_SECTION m_checkLock;
+  OwnedThread m_watcherThread;  // after all it uses, so that it goes first
 };
 
 }  // namespace mantlet

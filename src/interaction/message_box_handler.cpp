@@ -41,6 +41,10 @@ MessageBoxHandler::MessageBoxHandler() {
 }
 
 MessageBoxHandler::~MessageBoxHandler() {
+  // The stop routine has stopped the thread already; this is for an object
+  // destroyed without a stop, whose thread uses the lock deleted below.
+  if (m_workingThread.running())
+    Stop();
   while (!m_requests.empty())
     m_requests.pop_back();
   DeleteCriticalSection(&m_lock);
@@ -56,8 +60,8 @@ bool MessageBoxHandler::Start() {
     return false;
   }
   InterlockedExchange(&m_keepRunning, 1);
-  m_workingThread.reset(CreateThread(nullptr, 0, &WorkingThreadMain, this, 0, &m_workingThreadId));
-  if (!m_workingThread) {
+  if (!m_workingThread.Start("message box thread",
+                             [this](HANDLE stop) { RunWorkingThread(stop); })) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
              static_cast<int>(GetLastError()));
     InterlockedExchange(&m_keepRunning, 0);
@@ -67,22 +71,23 @@ bool MessageBoxHandler::Start() {
   return true;
 }
 
-void MessageBoxHandler::Stop() {
-  if (m_workingThread) {
+bool MessageBoxHandler::Stop() {
+  if (m_workingThread.running()) {
     InterlockedExchange(&m_keepRunning, 0);
     SetEvent(m_wakeUpEvent.get());
-    EnumThreadWindows(m_workingThreadId, &PostCloseToWindow, 0);
+    EnumThreadWindows(m_workingThread.id(), &PostCloseToWindow, 0);
     // The thread may have taken a request out just before keep running was
     // cleared and open its box only after the enumeration above, or show a
     // box without a cancel button, which ignores WM_CLOSE on Windows. A
     // WM_QUIT waits in the thread's queue and ends the modal loop of any box,
-    // open now or opened later, so the wait below never depends on a person.
-    PostThreadMessageW(m_workingThreadId, WM_QUIT, 0, 0);
-    WaitForSingleObject(m_workingThread.get(), INFINITE);
-    m_workingThread.reset();
+    // open now or opened later, so the join below never depends on a person.
+    PostThreadMessageW(m_workingThread.id(), WM_QUIT, 0, 0);
+    if (!m_workingThread.Stop())
+      return false;  // it still waits on the wake-up event
   }
   m_wakeUpEvent.reset();
   MLOG(kLogInfo, kTag, "MessageBoxHandler::Stop");
+  return true;
 }
 
 void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u16string& caption,
@@ -110,11 +115,6 @@ void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u1
   SetEvent(m_wakeUpEvent.get());
 }
 
-DWORD WINAPI MessageBoxHandler::WorkingThreadMain(void* self) {
-  static_cast<MessageBoxHandler*>(self)->RunWorkingThread();
-  return 0;
-}
-
 bool MessageBoxHandler::KeepRunning() {
   return InterlockedCompareExchange(&m_keepRunning, 0, 0) != 0;
 }
@@ -128,7 +128,7 @@ std::unique_ptr<MessageBoxRequest> MessageBoxHandler::TakeNewest() {
   return newest;
 }
 
-void MessageBoxHandler::RunWorkingThread() {
+void MessageBoxHandler::RunWorkingThread(HANDLE stop) {
   // The queue exists before keep running is first read: a WM_QUIT that Stop
   // posts after clearing the flag either lands here or finds no queue, and
   // then this thread is still to read the flag and sees it cleared.
@@ -137,7 +137,8 @@ void MessageBoxHandler::RunWorkingThread() {
   if (!KeepRunning())
     return;
   while (KeepRunning()) {
-    if (WaitForSingleObject(m_wakeUpEvent.get(), INFINITE) != WAIT_OBJECT_0 || !KeepRunning())
+    const HANDLE waits[] = {m_wakeUpEvent.get(), stop};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 || !KeepRunning())
       return;
     while (std::unique_ptr<MessageBoxRequest> request = TakeNewest()) {
       MessageBoxW(nullptr, AsWide(request->text.c_str()), AsWide(request->caption.c_str()),

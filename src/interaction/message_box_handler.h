@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/handles.h"
+#include "core/threads.h"
 
 namespace mantlet {
 
@@ -27,24 +28,24 @@ class MessageBoxHandler {
 
   bool Start();
   // Closes an open box, shows none of the stored ones and returns without
-  // waiting for anyone to press a button.
-  void Stop();
+  // waiting for anyone to press a button. True when nothing of the component
+  // runs any more; false when its thread could not be told to stop, and the
+  // object must then stay alive.
+  bool Stop();
   // Command worker thread: stores the request and wakes the working thread.
   void ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t type);
 
  private:
-  static DWORD WINAPI WorkingThreadMain(void* self);
-  void RunWorkingThread();
+  void RunWorkingThread(HANDLE stop);
   std::unique_ptr<MessageBoxRequest> TakeNewest();
   bool KeepRunning();
 
   // Appended at the back and taken from the back: the newest is shown first.
   std::vector<std::unique_ptr<MessageBoxRequest>> m_requests;  // guarded by m_lock
-  UniqueHandle m_workingThread;
-  DWORD m_workingThreadId = 0;
   UniqueHandle m_wakeUpEvent;  // auto-reset; one signal per request, and Stop's
   volatile LONG m_keepRunning = 0;
   CRITICAL_SECTION m_lock;
+  OwnedThread m_workingThread;  // after all it uses, so that it goes first
 };
 
 }  // namespace mantlet

@@ -67,12 +67,20 @@ std::optional<size_t> FindAppBar(const std::vector<AppBarRecord>& records,
   return std::nullopt;
 }
 
-void IndentHandOver::Store(const IndentEntry* entries, size_t count) {
+bool IndentHandOver::Store(const IndentEntry* entries, size_t count) {
   requested_.assign(entries, entries + count);
   fresh_ = true;
+  return !std::exchange(wakeUpSent_, true);
+}
+
+void IndentHandOver::WakeUpFailed() {
+  wakeUpSent_ = false;
 }
 
 bool IndentHandOver::TakeNewest(std::vector<IndentEntry>& working) {
+  // Cleared before anything is taken: a list stored after this wake-up
+  // needs a wake-up of its own.
+  wakeUpSent_ = false;
   if (!fresh_)
     return false;
   working = std::move(requested_);

@@ -80,19 +80,30 @@ bool ApplyFirstChange(std::vector<IndentEntry>& working, Resolve&& resolve, Appl
 }
 
 // The host's latest list and its hand-over to the working thread. The
-// caller holds its lock around both calls. A hand-over moves the newest
+// caller holds its lock around every call. A hand-over moves the newest
 // list into the working list; a hand-over that finds no list newer than the
 // last one it took leaves the working list (and how far it was consumed)
 // alone. Two lists that arrive before one hand-over therefore never bring
 // the older back: the newest always ends in the working list.
+//
+// The working thread is woken for a hand-over only when no wake-up is on its
+// way already: it takes whatever is newest when it comes, so any number of
+// lists costs one message in its queue, never a queue full of them.
 class IndentHandOver {
  public:
-  void Store(const IndentEntry* entries, size_t count);
+  // Throws std::bad_alloc (and keeps the previous list). True when the
+  // caller is to wake the working thread.
+  bool Store(const IndentEntry* entries, size_t count);
+  // The wake-up asked for by Store could not be sent: the next Store asks
+  // again.
+  void WakeUpFailed();
+  // On the wake-up; true when there was a newer list.
   bool TakeNewest(std::vector<IndentEntry>& working);
 
  private:
   std::vector<IndentEntry> requested_;
   bool fresh_ = false;
+  bool wakeUpSent_ = false;
 };
 
 }  // namespace mantlet

@@ -37,8 +37,7 @@ CCursorUtils::~CCursorUtils() {
 
 bool CCursorUtils::Start() {
   MLOG(kLogInfo, kTag, "CCursorUtils::Start");
-  m_terminationEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!m_terminationEvent) {
+  if (!m_workingThread.Prepare()) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create termination event. err=%d",
              static_cast<int>(GetLastError()));
     Stop();
@@ -53,8 +52,7 @@ bool CCursorUtils::Start() {
     Stop();
     return false;
   }
-  m_workingThread.reset(CreateThread(nullptr, 0, &WorkingThreadMain, this, 0, nullptr));
-  if (!m_workingThread) {
+  if (!m_workingThread.Start("cursor pump", &Pump)) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
              static_cast<int>(GetLastError()));
     Stop();
@@ -63,16 +61,13 @@ bool CCursorUtils::Start() {
   return true;
 }
 
-void CCursorUtils::Stop() {
+bool CCursorUtils::Stop() {
   MLOG(kLogInfo, kTag, "CCursorUtils::Stop");
   DestroyAuxWindow();
-  if (m_workingThread) {
-    if (SetEvent(m_terminationEvent.get()))
-      WaitForSingleObject(m_workingThread.get(), INFINITE);
-    m_workingThread.reset();
-  }
+  if (!m_workingThread.Stop())
+    return false;
   UnregisterClassW(kAuxClass, nullptr);
-  m_terminationEvent.reset();
+  return true;
 }
 
 // The window destroys itself without a word when the system asks it for a
@@ -136,11 +131,10 @@ LRESULT CALLBACK CCursorUtils::MouseSyncAuxProc(HWND window, UINT message, WPARA
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-DWORD WINAPI CCursorUtils::WorkingThreadMain(void* param) {
-  const HANDLE stop = static_cast<CCursorUtils*>(param)->m_terminationEvent.get();
+void CCursorUtils::Pump(HANDLE stop) {
   for (;;) {
     if (MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1)
-      return 0;
+      return;
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
       DispatchMessageW(&msg);

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "core/handles.h"
+#include "core/threads.h"
 
 namespace mantlet {
 
@@ -15,17 +15,18 @@ class CCursorUtils {
   CCursorUtils& operator=(const CCursorUtils&) = delete;
 
   bool Start();
-  void Stop();
+  // True when nothing of the component runs any more; false when its thread
+  // could not be told to stop, and the object must then stay alive.
+  bool Stop();
   bool UpdateCursor();  // command worker thread
 
  private:
-  static DWORD WINAPI WorkingThreadMain(void* self);
+  static void Pump(HANDLE stop);
   static LRESULT CALLBACK MouseSyncAuxProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   // Destroys the recorded window if it is still ours, and forgets it.
   void DestroyAuxWindow();
 
-  UniqueHandle m_terminationEvent;
-  UniqueHandle m_workingThread;
+  OwnedThread m_workingThread;
   HWND m_auxWnd = nullptr;   // the last window UpdateCursor made
   DWORD m_auxWndThread = 0;  // the thread that made it
 };

@@ -8,6 +8,7 @@
 
 #include "core/lifecycle.h"
 #include "core/log.h"
+#include "taskbar/appbar_message.h"
 #include "taskbar/show_hide_taskbar.h"
 
 namespace mantlet {
@@ -33,21 +34,6 @@ ScreenRect FromRect(const RECT& r) {
   return ScreenRect{r.left, r.top, r.right, r.bottom};
 }
 
-// The shell refuses a structure smaller than its own: the size is the
-// build's, not a fixed number.
-APPBARDATA AppBarData(HWND window) {
-  APPBARDATA data = {};
-  data.cbSize = sizeof(data);
-  data.hWnd = window;
-  return data;
-}
-
-void RemoveAppBar(HWND window) {
-  APPBARDATA data = AppBarData(window);
-  SHAppBarMessage(ABM_REMOVE, &data);
-  DestroyWindow(window);
-}
-
 BOOL CALLBACK CountMaximised(HWND window, LPARAM param) {
   if (IsZoomed(window) && IsWindowVisible(window))
     ++*reinterpret_cast<size_t*>(param);
@@ -64,16 +50,16 @@ void ArmStepTimer(HWND aux) {
   SetTimer(aux, kStepTimer, StepDelay(), nullptr);
 }
 
-void ReapplyTaskbarWorkAreas() {
+// `abandon`: the event that ends the wait for the shell's answer early.
+void ReapplyTaskbarWorkAreas(HANDLE abandon) {
   // The taskbar component may be stopping: reach it only through its holder.
-  g_components.showHide.With([](ShowHideTaskBarAndDesktop& c) { c.ReapplyWorkAreas(); });
+  g_components.showHide.With([&](ShowHideTaskBarAndDesktop& c) { c.ReapplyWorkAreas(abandon); });
 }
 
 }  // namespace
 
 struct RelocateTaskbar::ThreadStart {
   HANDLE ready;
-  RelocateTaskbar* component;
   HWND aux;
 };
 
@@ -83,6 +69,9 @@ RelocateTaskbar::RelocateTaskbar() {
 }
 
 RelocateTaskbar::~RelocateTaskbar() {
+  // The thread uses the lock deleted below; the stop routine has joined it
+  // already, this is for an object destroyed without a stop.
+  m_workingThread.Stop();
   MLOG(kLogInfo, kTag, "RelocateTaskbar has been destructed");
   DeleteCriticalSection(&m_lock);
 }
@@ -106,16 +95,16 @@ bool RelocateTaskbar::Start() {
     return false;
   }
   // Lives on this stack: the wait below lasts until the thread is done with it.
-  ThreadStart start{ready.get(), this, nullptr};
-  m_workingThread.reset(CreateThread(nullptr, 0, &WorkingThreadMain, &start, 0, nullptr));
-  if (!m_workingThread) {
+  ThreadStart start{ready.get(), nullptr};
+  if (!m_workingThread.Start("appbar thread",
+                             [this, &start](HANDLE stop) { RunWorkingThread(&start, stop); })) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
              static_cast<int>(GetLastError()));
     UnregisterClassW(kAppBarClass, ModuleInstance());
     return false;
   }
-  const HANDLE waits[] = {ready.get(), m_workingThread.get()};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+  const HANDLE waits[] = {ready.get(), m_workingThread.handle()};
+  if (WaitAnsweringSentMessages(2, waits, INFINITE) == WAIT_OBJECT_0) {
     m_auxWnd = start.aux;
     return true;
   }
@@ -124,49 +113,55 @@ bool RelocateTaskbar::Start() {
   return false;
 }
 
-void RelocateTaskbar::Stop() {
+bool RelocateTaskbar::Stop() {
   MLOG(kLogInfo, kTag, "RelocateTaskbar::Stop");
-  if (m_auxWnd != nullptr) {
-    PostMessageW(m_auxWnd, WM_CLOSE, 0, 0);
-    WaitForSingleObject(m_workingThread.get(), INFINITE);
+  if (m_workingThread.running()) {
+    // Without an auxiliary window the thread ended by itself right after its
+    // start; it is only joined, and the log keeps the line it has always had
+    // for this case.
+    if (m_auxWnd == nullptr)
+      LogWrite(kTag, kModuleName, kLogError, "thread forcibly terminated");
+    if (!m_workingThread.Stop())
+      return false;  // it still creates appbar windows of the class below
     m_auxWnd = nullptr;
-  } else if (m_workingThread) {
-    TerminateThread(m_workingThread.get(), 0);
-    LogWrite(kTag, kModuleName, kLogError, "thread forcibly terminated");
   }
-  m_workingThread.reset();
   UnregisterClassW(kAppBarClass, ModuleInstance());
+  return true;
 }
 
 void RelocateTaskbar::SetIndents(const IndentEntry* entries, size_t count) {
+  bool wake = false;
   {
     CriticalSectionLock hold(m_lock);
     try {
-      m_requestedIndents.Store(entries, count);
+      wake = m_requestedIndents.Store(entries, count);
     } catch (const std::bad_alloc&) {
       return;  // the previous request stands
     }
   }
-  if (!m_workingThread) {
+  if (!m_workingThread.running()) {
     MLOG(kLogWarning, kTag, "Unable to set indents: there is no working thread");
   } else if (m_auxWnd == nullptr) {
     MLOG(kLogWarning, kTag, "Unable to post message to working thread. m_auxWnd is NULL");
-  } else if (!PostMessageW(m_auxWnd, WM_USER, 0, 0)) {
+  } else if (wake && !PostMessageW(m_auxWnd, WM_USER, 0, 0)) {
+    const DWORD error = GetLastError();
+    {
+      CriticalSectionLock hold(m_lock);
+      m_requestedIndents.WakeUpFailed();
+    }
     MLOG(kLogWarning, kTag, "Unable to post message to working thread. Err = %d",
-         static_cast<int>(GetLastError()));
+         static_cast<int>(error));
   }
 }
 
 void RelocateTaskbar::NotifyTool(uint32_t code) {
   if (code == kReapplyWorkAreasNotification)
-    ReapplyTaskbarWorkAreas();
+    ReapplyTaskbarWorkAreas(nullptr);
 }
 
-DWORD WINAPI RelocateTaskbar::WorkingThreadMain(void* param) {
-  auto* start = static_cast<ThreadStart*>(param);
-  RelocateTaskbar* self = start->component;
+void RelocateTaskbar::RunWorkingThread(ThreadStart* start, HANDLE stop) {
+  m_stopEvent = stop;
   const HINSTANCE instance = ModuleInstance();
-
   WNDCLASSEXW auxClass = {};
   auxClass.cbSize = sizeof(auxClass);
   auxClass.lpfnWndProc = &AuxWndProc;
@@ -175,40 +170,62 @@ DWORD WINAPI RelocateTaskbar::WorkingThreadMain(void* param) {
   if (!RegisterClassExW(&auxClass)) {
     LogWrite(kTag, kModuleName, kLogError, "Can't register aux window class. err=%d",
              static_cast<int>(GetLastError()));
-    return 0;
+    return;
   }
   HWND aux = CreateWindowExW(0, kAuxClass, kAuxTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr,
-                             nullptr, instance, self);
+                             nullptr, instance, this);
   if (aux == nullptr) {
     MLOG(kLogWarning, kTag,
          "Unable to create auxilary window (err = %d). Appbars logic will not work",
          static_cast<int>(GetLastError()));
     UnregisterClassW(kAuxClass, instance);
-    return 0;
+    return;
   }
   start->aux = aux;
   SetEvent(start->ready);  // `start` is gone from here on
 
-  MSG msg;
-  for (;;) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0 || got == -1) {
-      if (got == -1) {
-        LogWrite(kTag, kModuleName, kLogError, "GetMessage failed with err = %d",
-                 static_cast<int>(GetLastError()));
-      }
-      self->RemoveAllIndents(nullptr);
-      break;
-    }
-    DispatchMessageW(&msg);
-  }
-  // A stopped tool leaves no strip reserved: the appbars that the single
-  // removal above did not reach are removed too, without pauses, while their
+  RunMessageLoop(stop);
+  // A stopped tool leaves no strip reserved, and the windows go while their
   // thread still exists to destroy them.
-  self->RemoveRemainingAppBars();
+  RemoveEveryAppBar();
+  if (IsWindow(aux))
+    DestroyWindow(aux);
   g_auxOwner = nullptr;
   UnregisterClassW(kAuxClass, instance);
-  return 0;
+}
+
+// Ends on the stop event, whatever waits in the queue, and also on WM_QUIT
+// (the auxiliary window closed) or a failed wait.
+void RelocateTaskbar::RunMessageLoop(HANDLE stop) {
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &stop, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0)
+      return;
+    if (woken != WAIT_OBJECT_0 + 1) {
+      LogWrite(kTag, kModuleName, kLogError, "GetMessage failed with err = %d",
+               static_cast<int>(GetLastError()));
+      return;
+    }
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT || Stopping())
+        return;
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+bool RelocateTaskbar::Stopping() const {
+  return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0;
+}
+
+// Once the stop has come no new message goes to the shell: one made then
+// could reach it after the removals at the end of the thread.
+std::optional<UINT_PTR> RelocateTaskbar::CallShell(const char* what, DWORD message,
+                                                   const APPBARDATA& data) {
+  if (Stopping())
+    return std::nullopt;
+  return CallShellAppBar(what, message, data, kAppBarCallBoundMs, m_stopEvent);
 }
 
 LRESULT CALLBACK RelocateTaskbar::AuxWndProc(HWND window, UINT message, WPARAM wParam,
@@ -235,7 +252,7 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       if (m_busy && !ApplyNextIndent(aux)) {
         m_busy = false;
         m_reapplying = true;
-        ReapplyTaskbarWorkAreas();
+        ReapplyTaskbarWorkAreas(m_stopEvent);
         m_reapplying = false;
       }
       break;
@@ -249,7 +266,7 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       if (m_reapplying || (message == WM_SETTINGCHANGE && m_busy))
         break;
       m_reapplying = true;
-      ReapplyTaskbarWorkAreas();
+      ReapplyTaskbarWorkAreas(m_stopEvent);
       m_reapplying = false;
       break;
     default:
@@ -260,7 +277,8 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
 void RelocateTaskbar::HandOver(HWND aux) {
   {
     CriticalSectionLock hold(m_lock);
-    m_requestedIndents.TakeNewest(m_workingIndents);
+    if (!m_requestedIndents.TakeNewest(m_workingIndents))
+      return;  // nothing newer than the list under way
   }
   m_removeAll = m_workingIndents.empty();
   // A running sequence goes on with the new list at its next tick.
@@ -324,10 +342,10 @@ bool RelocateTaskbar::SetAppBar(const MONITORINFOEXW& monitor, int32_t indent, u
       APPBARDATA data = AppBarData(window);
       data.uCallbackMessage = WM_APP;
       data.uEdge = edge;
-      SHAppBarMessage(ABM_NEW, &data);
+      CallShell("ABM_NEW", ABM_NEW, data);
       data = AppBarData(window);
       data.lParam = ABS_ALWAYSONTOP;
-      SHAppBarMessage(ABM_SETSTATE, &data);
+      CallShell("ABM_SETSTATE", ABM_SETSTATE, data);
       try {
         m_appBars.push_back(AppBarRecord{reinterpret_cast<uintptr_t>(window), edge, device});
       } catch (const std::bad_alloc&) {
@@ -343,26 +361,52 @@ bool RelocateTaskbar::SetAppBar(const MONITORINFOEXW& monitor, int32_t indent, u
   APPBARDATA data = AppBarData(window);
   data.uEdge = edge;
   data.rc = RECT{strip.left, strip.top, strip.right, strip.bottom};
-  SHAppBarMessage(ABM_SETPOS, &data);
+  CallShell("ABM_SETPOS", ABM_SETPOS, data);
   return true;
 }
 
+void RelocateTaskbar::RemoveAppBar(HWND window) {
+  CallShell("ABM_REMOVE", ABM_REMOVE, AppBarData(window));
+  DestroyWindow(window);
+}
+
 // One removal per call, so that the shell gets its pause between removals.
-// At the end of the thread `aux` is null and no next step is armed.
 bool RelocateTaskbar::RemoveAllIndents(HWND aux) {
   MLOG(kLogInfo, kTag, "Remove all indents");
   if (m_appBars.empty())
     return false;
   RemoveAppBar(reinterpret_cast<HWND>(m_appBars.front().window));
   m_appBars.erase(m_appBars.begin());
-  if (aux != nullptr)
-    ArmStepTimer(aux);
+  ArmStepTimer(aux);
   return true;
 }
 
-void RelocateTaskbar::RemoveRemainingAppBars() {
+// At the end of the thread every strip goes at once, without pauses: the
+// removals run together on a thread of their own and the stop waits for a
+// slow shell only so long. The windows are destroyed either way; a removal
+// that reaches the shell later needs nothing of them but their handles.
+void RelocateTaskbar::RemoveEveryAppBar() {
+  MLOG(kLogInfo, kTag, "Remove all indents");
+  if (m_appBars.empty())
+    return;
+  try {
+    std::vector<HWND> windows;
+    for (const AppBarRecord& record : m_appBars)
+      windows.push_back(reinterpret_cast<HWND>(record.window));
+    RunBounded(
+        "Removing the appbars",
+        [windows] {
+          for (HWND window : windows) {
+            APPBARDATA data = AppBarData(window);
+            SHAppBarMessage(ABM_REMOVE, &data);
+          }
+        },
+        kAppBarRemovalBudgetMs);
+  } catch (const std::bad_alloc&) {
+    // Not even a list of them: the strips stay with the shell.
+  }
   for (const AppBarRecord& record : m_appBars)
-    RemoveAppBar(reinterpret_cast<HWND>(record.window));
+    DestroyWindow(reinterpret_cast<HWND>(record.window));
   m_appBars.clear();
 }
 

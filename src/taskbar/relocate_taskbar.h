@@ -2,12 +2,15 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/handles.h"
+#include "core/threads.h"
 #include "taskbar/appbar_plan.h"
 #include "taskbar/indent_entry.h"
 
@@ -21,29 +24,36 @@ class RelocateTaskbar {
   RelocateTaskbar& operator=(const RelocateTaskbar&) = delete;
 
   bool Start();
-  void Stop();
+  // True when nothing of the component runs any more; false when its thread
+  // could not be told to stop, and the object must then stay alive.
+  bool Stop();
   void SetIndents(const IndentEntry* entries, size_t count);  // command worker thread
   void NotifyTool(uint32_t code);                             // host's thread
 
  private:
   struct ThreadStart;
-  static DWORD WINAPI WorkingThreadMain(void* param);
   static LRESULT CALLBACK AuxWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
   // Working thread only, from here to the end of the class.
+  void RunWorkingThread(ThreadStart* start, HANDLE stop);
+  void RunMessageLoop(HANDLE stop);
   void OnAuxMessage(HWND aux, UINT message);
   void HandOver(HWND aux);
   bool ApplyNextIndent(HWND aux);
   bool SetAppBar(const MONITORINFOEXW& monitor, int32_t indent, uint32_t edge);
+  void RemoveAppBar(HWND window);
   bool RemoveAllIndents(HWND aux);
-  void RemoveRemainingAppBars();
+  void RemoveEveryAppBar();
+  std::optional<UINT_PTR> CallShell(const char* what, DWORD message, const APPBARDATA& data);
+  bool Stopping() const;
 
   // Guards m_requestedIndents. It lives as long as the object, so that
   // SetIndents and Stop stay safe after a failed Start, or without one.
   CRITICAL_SECTION m_lock;
-  UniqueHandle m_workingThread;
-  HWND m_auxWnd = nullptr;  // set by Start once the working thread runs
   IndentHandOver m_requestedIndents;
+  OwnedThread m_workingThread;
+  HWND m_auxWnd = nullptr;       // set by Start once the working thread runs
+  HANDLE m_stopEvent = nullptr;  // the working thread's; abandons its calls to the shell
   std::vector<AppBarRecord> m_appBars;
   std::vector<IndentEntry> m_workingIndents;
   bool m_busy = false;

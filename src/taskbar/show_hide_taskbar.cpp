@@ -4,12 +4,15 @@
 #include <shellapi.h>
 
 #include <cwchar>
+#include <optional>
 #include <vector>
 
+#include "core/device.h"
 #include "core/device_request.h"
 #include "core/lifecycle.h"
 #include "core/log.h"
 #include "core/windows_version.h"
+#include "taskbar/appbar_message.h"
 #include "taskbar/work_area.h"
 #include "weave/weave_state_controller.h"
 
@@ -18,7 +21,6 @@ namespace {
 
 constexpr char kTag[] = "SHOWHIDETOOL";
 constexpr char kNoTag[] = "";
-constexpr wchar_t kToolsDevicePath[] = L"\\\\.\\cvn_tg";
 constexpr wchar_t kPrimaryTaskbarClass[] = L"Shell_TrayWnd";
 constexpr wchar_t kSecondaryTaskbarClass[] = L"Shell_SecondaryTrayWnd";
 constexpr wchar_t kStartButtonClass[] = L"Button";
@@ -169,12 +171,15 @@ void AdjustWorkArea(HWND taskbar, bool reserve) {
   }
 }
 
-void UpdateWorkAreas(bool show) {
-  // The shell refuses a structure smaller than its own: the size is the
-  // build's, not a fixed number.
-  APPBARDATA data = {};
-  data.cbSize = sizeof(data);
-  const bool autoHide = (SHAppBarMessage(ABM_GETSTATE, &data) & ABS_AUTOHIDE) != 0;
+void UpdateWorkAreas(bool show, HANDLE abandon) {
+  // A shell that does not answer in time is taken for one whose taskbar does
+  // not auto-hide, as a taskbar is until its user says otherwise: a shown
+  // taskbar then keeps its strip and no window goes under it. The next
+  // reapply with an answer corrects an auto-hiding one.
+  const std::optional<UINT_PTR> state =
+      CallShellAppBar("Asking the shell for the taskbar state", ABM_GETSTATE, AppBarData(),
+                      kTaskbarStateBoundMs, abandon);
+  const bool autoHide = state && (*state & ABS_AUTOHIDE) != 0;
   const bool reserve = show && !autoHide;
   TaskbarList list;
   CollectTaskbars(list);
@@ -182,7 +187,9 @@ void UpdateWorkAreas(bool show) {
     AdjustWorkArea(taskbar, reserve);
 }
 
-bool ApplyTaskbarVisibility(bool show) {
+// The taskbars belong to the shell's thread: they are shown and hidden
+// without waiting for it to get round to them.
+bool ApplyTaskbarVisibility(bool show, HANDLE abandon) {
   TaskbarList list;
   CollectTaskbars(list);
   if (list.empty()) {
@@ -191,12 +198,12 @@ bool ApplyTaskbarVisibility(bool show) {
   }
   const int command = show ? SW_SHOW : SW_HIDE;
   for (HWND taskbar : list)
-    ShowWindow(taskbar, command);
+    ShowWindowAsync(taskbar, command);
   if (g_windowsVersion >= kWindowsVista) {
     if (HWND button = FindStartButton(list[0]))
-      ShowWindow(button, command);
+      ShowWindowAsync(button, command);
   }
-  UpdateWorkAreas(show);
+  UpdateWorkAreas(show, abandon);
   return true;
 }
 
@@ -212,21 +219,24 @@ ShowHideTaskBarAndDesktop::~ShowHideTaskBarAndDesktop() {
 
 bool ShowHideTaskBarAndDesktop::Start() {
   MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop::Start");
-  m_device.reset(CreateFileW(kToolsDevicePath, GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED, nullptr));
+  // Overlapped: a report is waited for with a bound, and the stop ends the
+  // wait.
+  m_device = OpenToolsDevice();
   if (!m_device) {
     LogWrite(kTag, kModuleName, kLogError, "Error in opening of cvn_tg driver");
     return false;
   }
-  m_terminationEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!m_terminationEvent) {
+  if (!m_handlerThread.Prepare()) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create termination event");
     Stop();
     return false;
   }
-  m_handlerThread.reset(CreateThread(nullptr, 0, &HandlerThreadMain, this, 0, nullptr));
-  if (!m_handlerThread) {
+  if (!m_handlerThread.Start("taskbar watcher", [this](HANDLE stop) {
+        const HRESULT com = CoInitialize(nullptr);
+        Watch(stop);
+        if (SUCCEEDED(com))
+          CoUninitialize();
+      })) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create handler thread");
     Stop();
     return false;
@@ -234,20 +244,19 @@ bool ShowHideTaskBarAndDesktop::Start() {
   return true;
 }
 
-void ShowHideTaskBarAndDesktop::Stop() {
+bool ShowHideTaskBarAndDesktop::Stop() {
   MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop::Stop");
-  if (m_handlerThread) {
-    if (SetEvent(m_terminationEvent.get())) {
-      WaitForSingleObject(m_handlerThread.get(), INFINITE);
-    } else {
+  if (m_handlerThread.running()) {
+    if (!m_handlerThread.Stop()) {
+      // The watcher runs on with the device handle: both stay.
       LogWrite(kTag, kModuleName, kLogError, "Can't set termination event");
+      return false;
     }
-    m_handlerThread.reset();
   } else {
     LogWrite(kTag, kModuleName, kLogError, "Handler thread isn't running");
   }
-  m_terminationEvent.reset();
   m_device.reset();
+  return true;
 }
 
 TaskbarRequest ShowHideTaskBarAndDesktop::RequestedState() {
@@ -256,23 +265,25 @@ TaskbarRequest ShowHideTaskBarAndDesktop::RequestedState() {
 
 void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool bVisible) {
   InterlockedExchange(&m_requested, bVisible ? kTaskbarRequestShown : kTaskbarRequestHidden);
-  ApplyTaskbarVisibility(bVisible);
+  ApplyTaskbarVisibility(bVisible, nullptr);
 }
 
 // The host's latest request must win over the watcher and the appbar thread,
 // which apply a request they read earlier while the command worker may
 // record and apply a newer one. Those threads never record a request (only
 // the host's callers do), so they cannot put an older one back; and since
-// their apply may finish after the worker's and undo it on screen, they read
-// the request again once done and apply it anew if it changed meanwhile. The
-// last apply to finish is therefore always one of the latest request.
-void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAreasOnly) {
+// their apply may reach the shell after the worker's and undo it on screen,
+// they read the request again once done and apply it anew if it changed
+// meanwhile. The shell takes the shows and hides in the order they were
+// made, so the last it takes is always one of the latest request.
+void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAreasOnly,
+                                            HANDLE abandon) {
   for (int round = 0; round < kMaxApplyRounds; ++round) {
     const bool show = applied == kTaskbarRequestShown;
     if (workAreasOnly) {
-      UpdateWorkAreas(show);
+      UpdateWorkAreas(show, abandon);
     } else {
-      ApplyTaskbarVisibility(show);
+      ApplyTaskbarVisibility(show, abandon);
     }
     const TaskbarRequest latest = RequestedState();
     if (latest == applied)
@@ -281,10 +292,10 @@ void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAre
   }
 }
 
-void ShowHideTaskBarAndDesktop::ReapplyWorkAreas() {
+void ShowHideTaskBarAndDesktop::ReapplyWorkAreas(HANDLE abandon) {
   const TaskbarRequest requested = RequestedState();
   if (requested != kTaskbarRequestNone)
-    ApplyLatest(requested, true);
+    ApplyLatest(requested, true, abandon);
 }
 
 void ShowHideTaskBarAndDesktop::ToggleDesktop() {
@@ -298,62 +309,38 @@ void ShowHideTaskBarAndDesktop::ToggleDesktop() {
     const DWORD self = GetCurrentThreadId();
     const DWORD other = GetWindowThreadProcessId(foreground, nullptr);
     if (AttachThreadInput(self, other, TRUE)) {
-      BringWindowToTop(taskbar);
+      // What BringWindowToTop does, left to the shell's thread instead of
+      // waiting for it.
+      SetWindowPos(taskbar, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
       AttachThreadInput(self, other, FALSE);
     }
   }
   PostMessageW(taskbar, WM_COMMAND, kToggleDesktopCommandId, 0);
 }
 
-DWORD WINAPI ShowHideTaskBarAndDesktop::HandlerThreadMain(void* self) {
-  const HRESULT com = CoInitialize(nullptr);
-  static_cast<ShowHideTaskBarAndDesktop*>(self)->Watch();
-  if (SUCCEEDED(com))
-    CoUninitialize();
-  return 0;
-}
-
-void ShowHideTaskBarAndDesktop::Watch() {
-  // The device handle is overlapped; a report is still waited for in place.
-  UniqueHandle completion(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+void ShowHideTaskBarAndDesktop::Watch(HANDLE stop) {
   for (;;) {
     ProbedState probed;
     if (ProbeTaskbar(probed) && ProbeDesktop(probed.desktopShown)) {
       const TaskbarRequest requested = RequestedState();
       const PassActions actions = DecidePass(probed, requested, m_watch);
       if (actions.enforce)
-        ApplyLatest(requested, false);
+        ApplyLatest(requested, false, stop);
       if (actions.desktopChanged) {
         // The controller may be stopping: reach it only through its holder.
         g_components.weave.With(
             [&](WeaveStateController& weave) { weave.OnDesktopStateChanged(probed.desktopShown); });
       }
-      if (actions.report)
-        SendStateReport(completion.get(), probed.desktopShown, probed.taskbarVisible);
+      // Its outcome is not looked at: a lost report is not repeated until a
+      // value changes. A device that does not answer is given up after a
+      // bound, or at once by the stop.
+      if (actions.report) {
+        SendTwoWordReport(m_device.get(), kTaskbarStateReport, probed.desktopShown ? 1 : 0,
+                          probed.taskbarVisible ? 1 : 0, stop);
+      }
     }
-    if (WaitForSingleObject(m_terminationEvent.get(), kPassIntervalMs) != WAIT_TIMEOUT)
+    if (WaitAnsweringSentMessages(stop, kPassIntervalMs) != WAIT_TIMEOUT)
       return;
-  }
-}
-
-void ShowHideTaskBarAndDesktop::SendStateReport(HANDLE completion, bool desktopShown,
-                                                bool taskbarVisible) {
-  std::vector<uint8_t> block =
-      EncodeTwoWordReport(kTaskbarStateReport, desktopShown ? 1 : 0, taskbarVisible ? 1 : 0);
-  if (!m_device || completion == nullptr)
-    return;
-  // Windows wants an OVERLAPPED for a handle opened for overlapped I/O; the
-  // report is waited for right here all the same. Its outcome is not looked
-  // at: a lost report is not repeated until a value changes.
-  OVERLAPPED overlapped = {};
-  overlapped.hEvent = completion;
-  ResetEvent(completion);
-  DWORD returned = 0;
-  if (!DeviceIoControl(m_device.get(), kToolsDeviceIoControl, block.data(),
-                       static_cast<DWORD>(block.size()), block.data(),
-                       static_cast<DWORD>(block.size()), &returned, &overlapped) &&
-      GetLastError() == ERROR_IO_PENDING) {
-    GetOverlappedResult(m_device.get(), &overlapped, &returned, TRUE);
   }
 }
 

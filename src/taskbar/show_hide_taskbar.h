@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "core/handles.h"
+#include "core/threads.h"
 #include "taskbar/taskbar_watch.h"
 
 namespace mantlet {
@@ -17,27 +18,27 @@ class ShowHideTaskBarAndDesktop {
   ShowHideTaskBarAndDesktop& operator=(const ShowHideTaskBarAndDesktop&) = delete;
 
   bool Start();
-  void Stop();
+  // True when nothing of the component runs any more; false when its
+  // watcher could not be told to stop, and the object must then stay alive.
+  bool Stop();
   void SetTaskbarVisible(bool bVisible);
   void ToggleDesktop();
-  void ReapplyWorkAreas();
+  // `abandon`, when given, ends a wait for the shell's answer early.
+  void ReapplyWorkAreas(HANDLE abandon = nullptr);
 
  private:
-  static DWORD WINAPI HandlerThreadMain(void* self);
-  void Watch();
+  void Watch(HANDLE stop);
   TaskbarRequest RequestedState();
   // Applies `applied` and then whatever the host asked for meanwhile, until
   // the request read after applying is the one applied.
-  void ApplyLatest(TaskbarRequest applied, bool workAreasOnly);
-  void SendStateReport(HANDLE completion, bool desktopShown, bool taskbarVisible);
+  void ApplyLatest(TaskbarRequest applied, bool workAreasOnly, HANDLE abandon);
 
-  UniqueHandle m_handlerThread;
-  UniqueHandle m_terminationEvent;
   UniqueFile m_device;
   WatcherMemory m_watch;  // the handler thread's alone
   // Written whole by the command worker and the stopping thread, read whole
   // by every thread that applies it.
   volatile LONG m_requested = kTaskbarRequestNone;
+  OwnedThread m_handlerThread;  // after all it uses, so that it goes first
 };
 
 // The shell's desktop icon view window, or null.

@@ -128,14 +128,15 @@ TEST(IndentWalk, repeats_skips_and_empty_asks) {
   EXPECT_EQ(desk.Run({}), 0);
 }
 
-TEST(IndentHandOver, the_newest_list_always_ends_in_the_working_list) {
+TEST(IndentHandOver, the_newest_list_always_ends_in_the_working_list_for_one_wake_up) {
   IndentHandOver handOver;
   std::vector<IndentEntry> working;
   const IndentEntry a[] = {{0, 0, 1, -1, -1, -1}, {0, 0, 2, -1, -1, -1}};
   const IndentEntry b[] = {{0, 0, 3, -1, -1, -1}};
-  // Two lists before one hand-over: the next hand-over brings nothing older.
-  handOver.Store(a, 2);
-  handOver.Store(b, 1);
+  // Two lists before one hand-over: one wake-up, and the next hand-over
+  // brings nothing older.
+  EXPECT_TRUE(handOver.Store(a, 2));
+  EXPECT_FALSE(handOver.Store(b, 1));
   ASSERT_TRUE(handOver.TakeNewest(working));
   ASSERT_EQ(working.size(), 1u);
   EXPECT_EQ(working[0].left, 3);
@@ -143,11 +144,14 @@ TEST(IndentHandOver, the_newest_list_always_ends_in_the_working_list) {
   EXPECT_FALSE(handOver.TakeNewest(working));
   EXPECT_EQ(working[0].left, -1);  // and how far it was consumed is kept
   // A new list replaces a half-consumed one from its first entry; an empty
-  // list is a list too.
-  handOver.Store(a, 2);
+  // list is a list too. Each hand-over makes way for the next wake-up, and
+  // so does a wake-up that could not be sent.
+  EXPECT_TRUE(handOver.Store(a, 2));
   ASSERT_TRUE(handOver.TakeNewest(working));
   EXPECT_EQ(working[0].left, 1);
-  handOver.Store(nullptr, 0);
+  EXPECT_TRUE(handOver.Store(nullptr, 0));
+  handOver.WakeUpFailed();
+  EXPECT_TRUE(handOver.Store(nullptr, 0));
   ASSERT_TRUE(handOver.TakeNewest(working));
   EXPECT_TRUE(working.empty());
 }
