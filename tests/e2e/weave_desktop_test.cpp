@@ -11,6 +11,12 @@ class WeaveDesktop : public WeaveTest {
  protected:
   bool WithShell() override { return true; }
 
+  // The icon view is shown and hidden without waiting for the shell, which
+  // takes the change when its thread next pumps.
+  static bool IconsBecome(bool visible) {
+    return WaitUntil([&] { return IconsVisible() == visible; }, 5000);
+  }
+
   // Show-desktop through the taskbar (command 5); true once the watcher has
   // reported the new state, which it hands the controller first.
   bool ToggleDesktop(bool shown) {
@@ -31,7 +37,7 @@ class WeaveDesktop : public WeaveTest {
 TEST_F(WeaveDesktop, icons_hide_in_weave_mode_and_a_shown_desktop_brings_the_users_look_back) {
   ASSERT_TRUE(IconsVisible());
   EnterWeave();
-  EXPECT_FALSE(IconsVisible());
+  EXPECT_TRUE(IconsBecome(false));
   const auto desktop = [](const DesktopSettings& s) {
     return std::pair(s.wallpaper, s.desktopColor);
   };
@@ -40,24 +46,24 @@ TEST_F(WeaveDesktop, icons_hide_in_weave_mode_and_a_shown_desktop_brings_the_use
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     ASSERT_TRUE(ToggleDesktop(true));
-    EXPECT_TRUE(IconsVisible());
+    EXPECT_TRUE(IconsBecome(true));
     EXPECT_EQ(desktop(ReadDesktopSettings()), desktop(user_));
     EXPECT_EQ(SavedValueNames(),
               L"BorderWidth,BorderWidthSummary,ScreenSaverInterval,TaskbarAnimations");
     ASSERT_TRUE(ToggleDesktop(false));  // saved afresh and applied again
-    EXPECT_FALSE(IconsVisible());
+    EXPECT_TRUE(IconsBecome(false));
     EXPECT_EQ(Saved(L"DesktopColor"), user_.desktopColor);
     EXPECT_EQ(desktop(ReadDesktopSettings()), desktop(WeaveLook()));
   }
   LeaveWeave();
-  EXPECT_TRUE(IconsVisible());
+  EXPECT_TRUE(IconsBecome(true));
   EXPECT_EQ(ReadDesktopSettings(), user_);
 }
 
 TEST_F(WeaveDesktop, entering_while_the_desktop_is_shown_leaves_wallpaper_colour_and_icons_alone) {
   ASSERT_TRUE(ToggleDesktop(true));
   EnterWeave();
-  EXPECT_TRUE(IconsVisible());
+  EXPECT_TRUE(IconsBecome(true));
   EXPECT_EQ(SavedValueNames(),
             L"BorderWidth,BorderWidthSummary,ScreenSaverInterval,TaskbarAnimations");
   DesktopSettings expected = user_;
@@ -69,7 +75,7 @@ TEST_F(WeaveDesktop, entering_while_the_desktop_is_shown_leaves_wallpaper_colour
   LeaveWeave();
   EXPECT_EQ(ReadDesktopSettings(), user_);
   ASSERT_TRUE(ToggleDesktop(false));
-  EXPECT_TRUE(IconsVisible());
+  EXPECT_TRUE(IconsBecome(true));
 }
 
 }  // namespace
