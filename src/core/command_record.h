@@ -1,17 +1,12 @@
-// Command records as the host writes them into the mailslot, and the
-// payloads of the commands that carry one. Nothing here reads past the end
-// of the message: a payload whose stated length or strings run past the
-// record is clipped to the bytes the record holds.
+// Command records as the host writes them into the mailslot: the number,
+// the argument and the payload bytes. The component that owns a command
+// decodes its payload; nothing reads past the end of the message.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
-#include <vector>
-
-#include "taskbar/indent_entry.h"
 
 namespace mantlet {
 
@@ -42,21 +37,9 @@ enum CommandId : int32_t {
 inline constexpr int32_t kFirstCommand = 1;
 inline constexpr int32_t kLastCommand = 18;
 
-// How the worker announces a command before running it.
-enum class CommandLogKind {
-  kNone,           // no line
-  kGoingToHandle,  // "Mantlet's going to handle <name>", level 3
-  kIsHandling,     // "Mantlet is handling <name>", level 3
-  kUnsupported,    // "Unsupported command '<name>'", level 2
-};
-
-struct CommandInfo {
-  const char* name;  // null for the numbers without a name
-  CommandLogKind logKind;
-};
-
-// Valid for 1..18 only.
-const CommandInfo& GetCommandInfo(int32_t command);
+// The command's name as the log spells it; null for the numbers without one
+// and outside 1..18.
+const char* CommandName(int32_t command);
 
 struct CommandRecordView {
   int32_t command = 0;
@@ -68,22 +51,8 @@ struct CommandRecordView {
 // command number outside 1..18.
 std::optional<CommandRecordView> ParseCommandRecord(std::span<const uint8_t> message);
 
-// Host volume names: `arg` bytes of UTF-8 from offset 8, each name ended by
-// a NUL. Two NULs in a row give an empty name; nothing gives an empty list.
-std::vector<std::u16string> DecodeVolumeNames(const CommandRecordView& record);
-
-struct MessageBoxPayload {
-  uint32_t type = 0;
-  std::u16string text;
-  std::u16string caption;
-};
-
-// Type at offset 8, text from offset 12, caption right after the text's
-// terminator; a string that is not terminated inside the record ends at the
-// record's end.
-MessageBoxPayload DecodeMessageBox(const CommandRecordView& record);
-
-// `arg` / 24 entries of 24 bytes from offset 8.
-std::vector<IndentEntry> DecodeIndents(const CommandRecordView& record);
+// The payload bytes a length-carrying command may use: what `arg` says, but
+// never more than the record holds.
+std::span<const uint8_t> PayloadOfArgLength(const CommandRecordView& record);
 
 }  // namespace mantlet

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/handles.h"
+#include "core/registry.h"
 
 namespace mantlet {
 
@@ -34,10 +35,8 @@ template <typename Read>
 auto ReadFromInstallKey(Read&& read) -> decltype(read(HKEY{})) {
   for (const REGSAM view : kInstallKeyViews) {
     UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKeyPath, 0, KEY_QUERY_VALUE | view, key.put()) !=
-        ERROR_SUCCESS) {
+    if (OpenKey(HKEY_LOCAL_MACHINE, kInstallKeyPath, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
       continue;
-    }
     if (auto value = read(key.get()))
       return value;
   }

@@ -15,7 +15,7 @@
 
 namespace mantlet {
 
-volatile long g_logLevel = kLogInfo;
+std::atomic<long> g_logLevel{kLogInfo};
 
 namespace {
 
@@ -292,6 +292,20 @@ void LogWrite(const char* tag, const char* module, int level, const char* format
       break;
   }
   OutputDebugStringA(line);
+}
+
+ErrorText DescribeError(uint32_t error) {
+  LastErrorKeeper keep;
+  ErrorText out{};
+  char message[sizeof(out.text) - 4] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                error, 0, message, sizeof(message), nullptr);
+  while (length > 0 &&
+         (message[length - 1] == '\n' || message[length - 1] == '\r' || message[length - 1] == ' '))
+    message[--length] = '\0';
+  if (length > 0)
+    snprintf(out.text, sizeof(out.text), " (%s)", message);
+  return out;
 }
 
 }  // namespace mantlet

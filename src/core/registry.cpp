@@ -1,6 +1,7 @@
 #include "core/registry.h"
 
 #include <cwchar>
+#include <vector>
 
 #include "core/log.h"
 
@@ -44,15 +45,28 @@ ValueRead Found(DWORD type, DWORD bytes) {
 }
 
 void DiscardMalformed(HKEY key, const wchar_t* name, const char* tag, const ValueRead& read) {
-  MLOG(kLogWarning, tag, "saved %ws is of another type or size (type %lu, %lu bytes); removed",
+  MLOG(kLogWarning, tag, "saved %ls is of another type or size (type %lu, %lu bytes); removed",
        name, static_cast<unsigned long>(read.type), static_cast<unsigned long>(read.bytes));
-  const LSTATUS status = RegDeleteValueW(key, name);
-  if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-    MLOG(kLogWarning, tag, "failed to remove saved %ws, err=%d", name, static_cast<int>(status));
-  }
+  const LSTATUS status = DeleteValue(key, name);
+  if (status != ERROR_SUCCESS)
+    MLOG_FAILURE(kLogWarning, tag, status, "failed to remove saved %ls", name);
 }
 
 }  // namespace
+
+LSTATUS OpenKey(HKEY root, const wchar_t* path, REGSAM access, UniqueRegKey* key) {
+  return RegOpenKeyExW(root, path, 0, access, key->put());
+}
+
+LSTATUS CreateKey(HKEY root, const wchar_t* path, REGSAM access, UniqueRegKey* key) {
+  return RegCreateKeyExW(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                         key->put(), nullptr);
+}
+
+LSTATUS DeleteValue(HKEY key, const wchar_t* name) {
+  const LSTATUS status = RegDeleteValueW(key, name);
+  return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+}
 
 ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value) {
   DWORD data = 0;
@@ -88,6 +102,33 @@ ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t u
     return Malformed(type, bytes);
   wmemcpy(text, buffer, length);
   text[length] = L'\0';
+  return Found(type, bytes);
+}
+
+ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text) {
+  constexpr int kGrowRounds = 8;
+  std::vector<BYTE> data(128);
+  DWORD type = REG_NONE;
+  DWORD bytes = static_cast<DWORD>(data.size());
+  LSTATUS status = RegQueryValueExW(key, name, nullptr, &type, data.data(), &bytes);
+  // The value may grow between two reads; each round asks for what the
+  // registry reported last, so a few rounds always settle.
+  for (int round = 0; status == ERROR_MORE_DATA && bytes <= maxBytes && round < kGrowRounds;
+       ++round) {
+    data.resize(bytes + sizeof(wchar_t));
+    bytes = static_cast<DWORD>(data.size());
+    status = RegQueryValueExW(key, name, nullptr, &type, data.data(), &bytes);
+  }
+  if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && bytes > maxBytes))
+    return Malformed(type, bytes);
+  if (status != ERROR_SUCCESS)
+    return Refused(status, type, bytes);
+  if (type != REG_SZ && type != REG_EXPAND_SZ)
+    return Malformed(type, bytes);
+  std::wstring out(bytes / sizeof(wchar_t), L'\0');
+  memcpy(out.data(), data.data(), out.size() * sizeof(wchar_t));
+  out.resize(wcsnlen(out.c_str(), out.size()));
+  *text = std::move(out);
   return Found(type, bytes);
 }
 

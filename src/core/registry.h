@@ -1,4 +1,5 @@
-// Typed registry reads. A value is either what the reader expects (a
+// The registry, UTF-16 only: keys opened and created as owned handles, and
+// typed reads. A value is either what the reader expects (a
 // REG_DWORD of exactly 4 bytes, a REG_SZ that fits), absent, of another type
 // or size, or unreadable; the caller decides what each means. Reads leave
 // their out-values untouched unless the value was found.
@@ -7,8 +8,21 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <string>
+
+#include "core/handles.h"
 
 namespace mantlet {
+
+// The tool's own key under HKEY_CURRENT_USER, where the user's values are
+// kept between a change and its restore.
+inline constexpr wchar_t kSettingsKeyPath[] = L"SOFTWARE\\Corvane\\Corvane Tools\\GuestUtilities";
+
+LSTATUS OpenKey(HKEY root, const wchar_t* path, REGSAM access, UniqueRegKey* key);
+// Opens the key, creating it (and the keys above it) when missing.
+LSTATUS CreateKey(HKEY root, const wchar_t* path, REGSAM access, UniqueRegKey* key);
+// ERROR_SUCCESS also when there was no such value.
+LSTATUS DeleteValue(HKEY key, const wchar_t* name);
 
 enum class ValueState {
   kFound,
@@ -36,6 +50,10 @@ ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value);
 // terminator; a value stored without one is taken whole when it fits.
 inline constexpr size_t kLongestString = 1023;
 ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units);
+
+// A REG_SZ of any length up to `maxBytes` (terminator included), read again
+// while it grows between two reads; text stops at the first terminator.
+ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text);
 
 LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value);
 // Stored with its terminator.

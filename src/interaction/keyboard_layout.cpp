@@ -16,15 +16,6 @@ constexpr DWORD kHotkeyValueBytes = 20;
 constexpr uint32_t kDefaultLanguageHotkey = 1;
 constexpr uint32_t kDefaultLayoutHotkey = 2;
 
-// The notification codes this component acts on.
-enum : uint32_t {
-  kSessionActive = 5,
-  kSessionInactive = 6,
-  kAnnounce = 9,
-  kSessionDisconnected = 11,
-  kSessionReconnected = 12,
-};
-
 // A value that does not fit the 20-byte buffer counts as absent.
 bool ReadHotkey(HKEY toggle, const wchar_t* name, uint32_t* hotkey) {
   uint8_t data[kHotkeyValueBytes] = {};
@@ -156,22 +147,22 @@ bool CKeyboardLayout::Check(bool resetHotkeys, bool currentUserKey, HANDLE aband
   return result;
 }
 
-void CKeyboardLayout::OnNotify(uint32_t code) {
+void CKeyboardLayout::OnNotify(HostNotification code) {
   // Held across the check and the flag change, so that no other thread's
   // check runs between the last check of a session and its deactivation.
   CriticalSectionLock hold(m_checkLock);
   switch (code) {
-    case kSessionActive:
-    case kSessionReconnected:
+    case HostNotification::kSessionBecameActive:
+    case HostNotification::kSessionReconnected:
       m_currentSessionIsActive = true;
       CheckCurrentHotkey(true, true);
       break;
-    case kSessionInactive:
-    case kSessionDisconnected:
+    case HostNotification::kSessionBecameInactive:
+    case HostNotification::kSessionDisconnected:
       CheckCurrentHotkey(false, false);
       m_currentSessionIsActive = false;
       break;
-    case kAnnounce:
+    case HostNotification::kAnnounceAgain:
       CheckCurrentHotkey(true, true);
       break;
     default:

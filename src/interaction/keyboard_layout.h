@@ -5,28 +5,27 @@
 
 #include <cstdint>
 
+#include "core/component.h"
 #include "core/handles.h"
 #include "core/threads.h"
 
 namespace mantlet {
 
-class CKeyboardLayout {
+class CKeyboardLayout final : public Component {
  public:
   CKeyboardLayout();
-  ~CKeyboardLayout();
-  CKeyboardLayout(const CKeyboardLayout&) = delete;
-  CKeyboardLayout& operator=(const CKeyboardLayout&) = delete;
+  ~CKeyboardLayout() override;
 
-  bool Start();
+  bool Start() override;
   // True when nothing of the component runs any more; false when its
   // watcher could not be told to stop, and the object must then stay alive.
-  bool Stop();
+  bool Stop() override;
   // Runs on the starting thread, the command worker, the host's notifying
   // thread and the watcher; one check at a time.
   bool CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey) {
     return Check(resetHotkeys, currentUserKey, nullptr);
   }
-  void OnNotify(uint32_t code);
+  void OnNotify(HostNotification code) override;
 
  private:
   // `abandon`, when given, ends the wait for the device's answer early.

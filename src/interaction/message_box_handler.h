@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/component.h"
 #include "core/handles.h"
 #include "core/threads.h"
 
@@ -19,19 +20,17 @@ struct MessageBoxRequest {
   uint32_t type = 0;  // the uType of MessageBoxW: the host's, less the flags that show it elsewhere
 };
 
-class MessageBoxHandler {
+class MessageBoxHandler final : public Component {
  public:
   MessageBoxHandler();
-  ~MessageBoxHandler();
-  MessageBoxHandler(const MessageBoxHandler&) = delete;
-  MessageBoxHandler& operator=(const MessageBoxHandler&) = delete;
+  ~MessageBoxHandler() override;
 
-  bool Start();
+  bool Start() override;
   // Closes an open box, shows none of the stored ones and returns without
   // waiting for anyone to press a button. True when nothing of the component
   // runs any more; false when its thread could not be told to stop, and the
   // object must then stay alive.
-  bool Stop();
+  bool Stop() override;
   // Command worker thread: stores the request and wakes the working thread.
   void ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t type);
 

@@ -77,7 +77,7 @@ BrowserSearchInfo::BrowserSearchInfo() {
 
 BrowserSearchInfo::~BrowserSearchInfo() = default;
 
-bool BrowserSearchInfo::SendStartNotice() {
+bool BrowserSearchInfo::Start() {
   return SendReport(0, 1);
 }
 

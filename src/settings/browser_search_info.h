@@ -4,19 +4,20 @@
 
 #include <cstdint>
 
+#include "core/component.h"
 #include "core/handles.h"
 
 namespace mantlet {
 
-class BrowserSearchInfo {
+class BrowserSearchInfo final : public Component {
  public:
   BrowserSearchInfo();
-  ~BrowserSearchInfo();
-  BrowserSearchInfo(const BrowserSearchInfo&) = delete;
-  BrowserSearchInfo& operator=(const BrowserSearchInfo&) = delete;
+  ~BrowserSearchInfo() override;
 
-  // The thread of StartTool, once per start.
-  bool SendStartNotice();
+  // The thread of StartTool, once per start, once the tool runs: tells the
+  // host the tool started.
+  bool Start() override;
+  bool Stop() override { return true; }
   // Command worker thread: 3 applies the tools' search settings, 4 reports.
   void HandleBrowsersCommand(uint32_t argument);
 

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "core/handles.h"
-#include "core/lifecycle.h"
 #include "core/log.h"
 #include "core/threads.h"
 #include "sharemapping/share_names.h"
@@ -301,13 +300,14 @@ GuestShareMapping::~GuestShareMapping() {
   MLOG(kLogInfo, kTag, "GuestShareMapping has been destructed");
 }
 
-void GuestShareMapping::Stop() {
+bool GuestShareMapping::Stop() {
   if (std::exchange(m_stopped, true) || m_keepMappingsAtExit)
-    return;
+    return true;
   // Each set on its own: one that fails half way (memory running out) keeps
   // what it could not unmap, and the other set is still unmapped.
   RunGuarded("GuestShareMapping::Stop", [&] { ApplyShareSet(ShareSet::kMappedShares, {}); });
   RunGuarded("GuestShareMapping::Stop", [&] { ApplyShareSet(ShareSet::kMountedVolumes, {}); });
+  return true;
 }
 
 void GuestShareMapping::ApplyShareSet(ShareSet which, const std::vector<ShareRecord>& wanted) {
@@ -332,13 +332,13 @@ void GuestShareMapping::ToggleMountedVolumes(const std::vector<std::u16string>& 
   ApplyShareSet(ShareSet::kMountedVolumes, wanted);
 }
 
-void GuestShareMapping::NotifyTool(uint32_t code) {
-  if (code == kEndSession) {
+void GuestShareMapping::OnNotify(HostNotification code) {
+  if (code == HostNotification::kEndSession) {
     MLOG(kLogInfo, kTag, "NotifyTool: TN_ENDSESSION received");
     const std::optional<OsVersion> v = ReadOsVersion();
     if (v && v->major == 5 && v->minor == 0)
       m_keepMappingsAtExit = true;
-  } else if (code == kDriveRemoved) {
+  } else if (code == HostNotification::kDriveRemoved) {
     MLOG(kLogInfo, kTag, "Drive is removed");
     WNetDriveMapper mapper;
     CriticalSectionLock hold(m_lock);

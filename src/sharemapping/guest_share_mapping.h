@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/component.h"
 #include "sharemapping/share_reconciler.h"
 
 namespace mantlet {
@@ -15,21 +16,21 @@ namespace mantlet {
 // Commands 3 and 6 come in on the worker thread, notification 10 on the
 // host's thread; both hold lock_ for the whole operation. Construction and
 // destruction run while no other thread can reach the object.
-class GuestShareMapping {
+class GuestShareMapping final : public Component {
  public:
   GuestShareMapping();
-  ~GuestShareMapping();
-  GuestShareMapping(const GuestShareMapping&) = delete;
-  GuestShareMapping& operator=(const GuestShareMapping&) = delete;
+  ~GuestShareMapping() override;
 
+  // Nothing is mapped until the host asks.
+  bool Start() override { return true; }
   // Unmaps every drive the component holds, unless the session ended on
   // Windows 5.0. The tool's stop calls it; the destructor does it for an
   // object that was never stopped.
-  void Stop();
+  bool Stop() override;
 
   void ChangeShareMapping(bool bEnabled);
   void ToggleMountedVolumes(const std::vector<std::u16string>& names);
-  void NotifyTool(uint32_t code);
+  void OnNotify(HostNotification code) override;
 
  private:
   void ApplyShareSet(ShareSet which, const std::vector<ShareRecord>& wanted);

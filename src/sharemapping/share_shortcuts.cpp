@@ -13,7 +13,7 @@
 #include "core/device.h"
 #include "core/device_request.h"
 #include "core/handles.h"
-#include "core/lifecycle.h"
+#include "core/this_module.h"
 #include "core/log.h"
 #include "sharemapping/host_answers.h"
 #include "sharemapping/shortcut_folder.h"
@@ -118,7 +118,7 @@ std::optional<uint32_t> HostPlatformCode() {
 const std::u16string& ModulePath() {
   static const std::u16string path = [] {
     wchar_t buffer[kShortcutPathUnits] = {};
-    GetModuleFileNameW(g_tool.instance, buffer, kShortcutPathUnits);
+    GetModuleFileNameW(ThisModule(), buffer, kShortcutPathUnits);
     buffer[kShortcutPathUnits - 1] = 0;
     return std::u16string(AsU16(buffer));
   }();

@@ -3,21 +3,20 @@
 
 #include <windows.h>
 
+#include "core/component.h"
 #include "core/threads.h"
 
 namespace mantlet {
 
-class CCursorUtils {
+class CCursorUtils final : public Component {
  public:
   CCursorUtils();
-  ~CCursorUtils();
-  CCursorUtils(const CCursorUtils&) = delete;
-  CCursorUtils& operator=(const CCursorUtils&) = delete;
+  ~CCursorUtils() override;
 
-  bool Start();
+  bool Start() override;
   // True when nothing of the component runs any more; false when its thread
   // could not be told to stop, and the object must then stay alive.
-  bool Stop();
+  bool Stop() override;
   bool UpdateCursor();  // command worker thread
 
  private:

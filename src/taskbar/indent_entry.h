@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "core/command_record.h"
 
 namespace mantlet {
 
@@ -17,5 +20,8 @@ struct IndentEntry {
 };
 
 inline constexpr uint32_t kIndentEntrySize = 24;
+
+// `arg` / 24 entries of 24 bytes from offset 8.
+std::vector<IndentEntry> DecodeIndents(const CommandRecordView& record);
 
 }  // namespace mantlet

@@ -6,10 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "core/lifecycle.h"
 #include "core/log.h"
+#include "core/this_module.h"
 #include "taskbar/appbar_message.h"
-#include "taskbar/show_hide_taskbar.h"
 
 namespace mantlet {
 namespace {
@@ -20,14 +19,13 @@ constexpr wchar_t kAuxTitle[] = L"cvn.tools.auxwnd";
 constexpr wchar_t kAppBarClass[] = L"MantletAppBar";
 constexpr wchar_t kAppBarTitle[] = L"cvn.tools.appbar";
 constexpr UINT_PTR kStepTimer = 1;
-constexpr uint32_t kReapplyWorkAreasNotification = 12;
 
 // The component whose auxiliary window this process runs; one per process.
 // Set when that window is created, cleared when its thread ends.
 RelocateTaskbar* g_auxOwner = nullptr;
 
 HINSTANCE ModuleInstance() {
-  return g_tool.instance != nullptr ? g_tool.instance : GetModuleHandleW(nullptr);
+  return ThisModule();
 }
 
 ScreenRect FromRect(const RECT& r) {
@@ -50,12 +48,6 @@ void ArmStepTimer(HWND aux) {
   SetTimer(aux, kStepTimer, StepDelay(), nullptr);
 }
 
-// `abandon`: the event that ends the wait for the shell's answer early.
-void ReapplyTaskbarWorkAreas(HANDLE abandon) {
-  // The taskbar component may be stopping: reach it only through its holder.
-  g_components.showHide.With([&](ShowHideTaskBarAndDesktop& c) { c.ReapplyWorkAreas(abandon); });
-}
-
 }  // namespace
 
 struct RelocateTaskbar::ThreadStart {
@@ -63,7 +55,8 @@ struct RelocateTaskbar::ThreadStart {
   HWND aux;
 };
 
-RelocateTaskbar::RelocateTaskbar() {
+RelocateTaskbar::RelocateTaskbar(WorkAreaReapplier reapplyWorkAreas)
+    : m_reapplyWorkAreas(std::move(reapplyWorkAreas)) {
   InitializeCriticalSection(&m_lock);
   MLOG(kLogInfo, kTag, "RelocateTaskbar has been constructed");
 }
@@ -154,9 +147,10 @@ void RelocateTaskbar::SetIndents(const IndentEntry* entries, size_t count) {
   }
 }
 
-void RelocateTaskbar::NotifyTool(uint32_t code) {
-  if (code == kReapplyWorkAreasNotification)
-    ReapplyTaskbarWorkAreas(nullptr);
+void RelocateTaskbar::OnNotify(HostNotification code) {
+  // The host's request to apply the work areas again.
+  if (code == HostNotification::kSessionReconnected && m_reapplyWorkAreas)
+    m_reapplyWorkAreas(nullptr);
 }
 
 void RelocateTaskbar::RunWorkingThread(ThreadStart* start, HANDLE stop) {
@@ -252,7 +246,8 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       if (m_busy && !ApplyNextIndent(aux)) {
         m_busy = false;
         m_reapplying = true;
-        ReapplyTaskbarWorkAreas(m_stopEvent);
+        if (m_reapplyWorkAreas)
+          m_reapplyWorkAreas(m_stopEvent);
         m_reapplying = false;
       }
       break;
@@ -266,7 +261,8 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       if (m_reapplying || (message == WM_SETTINGCHANGE && m_busy))
         break;
       m_reapplying = true;
-      ReapplyTaskbarWorkAreas(m_stopEvent);
+      if (m_reapplyWorkAreas)
+        m_reapplyWorkAreas(m_stopEvent);
       m_reapplying = false;
       break;
     default:

@@ -6,9 +6,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
+#include "core/component.h"
 #include "core/handles.h"
 #include "core/threads.h"
 #include "taskbar/appbar_plan.h"
@@ -16,19 +18,21 @@
 
 namespace mantlet {
 
-class RelocateTaskbar {
- public:
-  RelocateTaskbar();
-  ~RelocateTaskbar();
-  RelocateTaskbar(const RelocateTaskbar&) = delete;
-  RelocateTaskbar& operator=(const RelocateTaskbar&) = delete;
+// Applies the taskbar's work areas again once the strips changed; the
+// argument ends a wait for the shell early.
+using WorkAreaReapplier = std::function<void(HANDLE abandon)>;
 
-  bool Start();
+class RelocateTaskbar final : public Component {
+ public:
+  explicit RelocateTaskbar(WorkAreaReapplier reapplyWorkAreas = {});
+  ~RelocateTaskbar() override;
+
+  bool Start() override;
   // True when nothing of the component runs any more; false when its thread
   // could not be told to stop, and the object must then stay alive.
-  bool Stop();
+  bool Stop() override;
   void SetIndents(const IndentEntry* entries, size_t count);  // command worker thread
-  void NotifyTool(uint32_t code);                             // host's thread
+  void OnNotify(HostNotification code) override;              // host's thread
 
  private:
   struct ThreadStart;
@@ -50,6 +54,7 @@ class RelocateTaskbar {
   // Guards m_requestedIndents. It lives as long as the object, so that
   // SetIndents and Stop stay safe after a failed Start, or without one.
   CRITICAL_SECTION m_lock;
+  const WorkAreaReapplier m_reapplyWorkAreas;
   IndentHandOver m_requestedIndents;
   OwnedThread m_workingThread;
   HWND m_auxWnd = nullptr;       // set by Start once the working thread runs

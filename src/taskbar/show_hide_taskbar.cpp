@@ -9,24 +9,18 @@
 
 #include "core/device.h"
 #include "core/device_request.h"
-#include "core/lifecycle.h"
 #include "core/log.h"
 #include "core/windows_version.h"
+#include "shell/shell_windows.h"
 #include "taskbar/appbar_message.h"
 #include "taskbar/work_area.h"
-#include "weave/weave_state_controller.h"
 
 namespace mantlet {
 namespace {
 
 constexpr char kTag[] = "SHOWHIDETOOL";
 constexpr char kNoTag[] = "";
-constexpr wchar_t kPrimaryTaskbarClass[] = L"Shell_TrayWnd";
-constexpr wchar_t kSecondaryTaskbarClass[] = L"Shell_SecondaryTrayWnd";
 constexpr wchar_t kStartButtonClass[] = L"Button";
-constexpr wchar_t kDesktopClass[] = L"Progman";
-constexpr wchar_t kWorkerClass[] = L"WorkerW";
-constexpr wchar_t kDesktopViewClass[] = L"SHELLDLL_DefView";
 constexpr WPARAM kToggleDesktopCommandId = 407;
 constexpr DWORD kPassIntervalMs = 1000;
 // A request that keeps changing while it is applied is left to the next pass.
@@ -34,30 +28,13 @@ constexpr int kMaxApplyRounds = 16;
 
 using TaskbarList = FixedList<HWND, kMaxTaskbars>;
 
-bool IsClass(HWND window, const wchar_t* name) {
-  wchar_t buffer[64] = {};
-  if (GetClassNameW(window, buffer, 64) == 0)
-    return false;
-  return wcscmp(buffer, name) == 0;
-}
-
 ScreenRect FromRect(const RECT& r) {
   return ScreenRect{r.left, r.top, r.right, r.bottom};
 }
 
-// The desktop view among the direct children of a window.
-HWND FindViewUnder(HWND parent) {
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    if (IsClass(child, kDesktopViewClass))
-      return child;
-  }
-  return nullptr;
-}
-
 BOOL CALLBACK CollectSecondary(HWND window, LPARAM param) {
   auto& list = *reinterpret_cast<TaskbarList*>(param);
-  if (IsClass(window, kSecondaryTaskbarClass))
+  if (IsWindowOfClass(window, kSecondaryTaskbarClass))
     list.Append(window);
   return list.full() ? FALSE : TRUE;
 }
@@ -129,21 +106,9 @@ bool ProbeDesktop(bool& desktopShown) {
       break;
     }
   }
-  desktopShown =
-      window != nullptr && IsClass(window, kWorkerClass) && FindViewUnder(window) != nullptr;
+  desktopShown = window != nullptr && IsWindowOfClass(window, kWorkerClass) &&
+                 FindViewUnder(window) != nullptr;
   return true;
-}
-
-// EnumWindows callback: stops at the first "WorkerW" or "Progman" that
-// carries the desktop view.
-BOOL CALLBACK FindViewInShellWindow(HWND window, LPARAM param) {
-  if (!IsClass(window, kWorkerClass) && !IsClass(window, kDesktopClass))
-    return TRUE;
-  HWND view = FindViewUnder(window);
-  if (view == nullptr)
-    return TRUE;
-  *reinterpret_cast<HWND*>(param) = view;
-  return FALSE;
 }
 
 void AdjustWorkArea(HWND taskbar, bool reserve) {
@@ -209,7 +174,8 @@ bool ApplyTaskbarVisibility(bool show, HANDLE abandon) {
 
 }  // namespace
 
-ShowHideTaskBarAndDesktop::ShowHideTaskBarAndDesktop() {
+ShowHideTaskBarAndDesktop::ShowHideTaskBarAndDesktop(DesktopStateListener onDesktopStateChanged)
+    : m_onDesktopStateChanged(std::move(onDesktopStateChanged)) {
   MLOG(kLogInfo, kTag, "ShowHideTaskBarAndDesktop has been constructed");
 }
 
@@ -326,11 +292,8 @@ void ShowHideTaskBarAndDesktop::Watch(HANDLE stop) {
       const PassActions actions = DecidePass(probed, requested, m_watch);
       if (actions.enforce)
         ApplyLatest(requested, false, stop);
-      if (actions.desktopChanged) {
-        // The controller may be stopping: reach it only through its holder.
-        g_components.weave.With(
-            [&](WeaveStateController& weave) { weave.OnDesktopStateChanged(probed.desktopShown); });
-      }
+      if (actions.desktopChanged && m_onDesktopStateChanged)
+        m_onDesktopStateChanged(probed.desktopShown);
       // Its outcome is not looked at: a lost report is not repeated until a
       // value changes. A device that does not answer is given up after a
       // bound, or at once by the stop.
@@ -342,12 +305,6 @@ void ShowHideTaskBarAndDesktop::Watch(HANDLE stop) {
     if (WaitAnsweringSentMessages(stop, kPassIntervalMs) != WAIT_TIMEOUT)
       return;
   }
-}
-
-HWND FindDesktopView() {
-  HWND view = nullptr;
-  EnumWindows(&FindViewInShellWindow, reinterpret_cast<LPARAM>(&view));
-  return view;
 }
 
 }  // namespace mantlet

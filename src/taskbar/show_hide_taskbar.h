@@ -4,23 +4,27 @@
 
 #include <windows.h>
 
+#include <functional>
+
+#include "core/component.h"
 #include "core/handles.h"
 #include "core/threads.h"
 #include "taskbar/taskbar_watch.h"
 
 namespace mantlet {
 
-class ShowHideTaskBarAndDesktop {
- public:
-  ShowHideTaskBarAndDesktop();
-  ~ShowHideTaskBarAndDesktop();
-  ShowHideTaskBarAndDesktop(const ShowHideTaskBarAndDesktop&) = delete;
-  ShowHideTaskBarAndDesktop& operator=(const ShowHideTaskBarAndDesktop&) = delete;
+// Told, on the watcher's thread, that the shell's show-desktop state changed.
+using DesktopStateListener = std::function<void(bool desktopShown)>;
 
-  bool Start();
+class ShowHideTaskBarAndDesktop final : public Component {
+ public:
+  explicit ShowHideTaskBarAndDesktop(DesktopStateListener onDesktopStateChanged = {});
+  ~ShowHideTaskBarAndDesktop() override;
+
+  bool Start() override;
   // True when nothing of the component runs any more; false when its
   // watcher could not be told to stop, and the object must then stay alive.
-  bool Stop();
+  bool Stop() override;
   void SetTaskbarVisible(bool bVisible);
   void ToggleDesktop();
   // `abandon`, when given, ends a wait for the shell's answer early.
@@ -33,6 +37,7 @@ class ShowHideTaskBarAndDesktop {
   // the request read after applying is the one applied.
   void ApplyLatest(TaskbarRequest applied, bool workAreasOnly, HANDLE abandon);
 
+  const DesktopStateListener m_onDesktopStateChanged;
   UniqueFile m_device;
   WatcherMemory m_watch;  // the handler thread's alone
   // Written whole by the command worker and the stopping thread, read whole
@@ -40,8 +45,5 @@ class ShowHideTaskBarAndDesktop {
   volatile LONG m_requested = kTaskbarRequestNone;
   OwnedThread m_handlerThread;  // after all it uses, so that it goes first
 };
-
-// The shell's desktop icon view window, or null.
-HWND FindDesktopView();
 
 }  // namespace mantlet

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cwchar>
 
+#include "settings/settings_key.h"
 #include "core/handles.h"
 #include "core/log.h"
 #include "core/windows_version.h"

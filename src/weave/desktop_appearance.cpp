@@ -18,7 +18,7 @@
 #include "core/log.h"
 #include "core/registry.h"
 #include "core/windows_version.h"
-#include "taskbar/show_hide_taskbar.h"
+#include "shell/shell_windows.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {

@@ -1,5 +1,6 @@
 #include "weave/weave_state_controller.h"
 
+#include "settings/settings_key.h"
 #include "core/log.h"
 #include "core/windows_version.h"
 #include "weave/borders.h"
@@ -55,7 +56,7 @@ bool WeaveStateController::Start() {
   return true;
 }
 
-void WeaveStateController::Stop() {
+bool WeaveStateController::Stop() {
   Serialized hold(m_lock);
   m_started = false;
   m_desktopEnabled = false;
@@ -74,6 +75,7 @@ void WeaveStateController::Stop() {
     RegCloseKey(m_key);
     m_key = nullptr;
   }
+  return true;
 }
 
 void WeaveStateController::OnWeaveStateChanged(bool bWeaveMode) {

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "settings/settings_key.h"
+#include "core/component.h"
+#include "core/registry.h"
 
 namespace mantlet {
 
@@ -21,15 +22,15 @@ inline constexpr COLORREF kWeaveDesktopColor = 0xCCCCCC;
 // are serialised by m_lock: the worker and the watcher can both change the
 // desktop at once otherwise. The border work runs on a process-wide thread of
 // its own that touches no member (see borders.h).
-class WeaveStateController {
+class WeaveStateController final : public Component {
  public:
   WeaveStateController();
-  ~WeaveStateController();
-  WeaveStateController(const WeaveStateController&) = delete;
-  WeaveStateController& operator=(const WeaveStateController&) = delete;
+  ~WeaveStateController() override;
 
-  bool Start();
-  void Stop();
+  bool Start() override;
+  // Puts back every value of the user's it changed; waits for the border
+  // thread (its own bound, then without one) before it returns true.
+  bool Stop() override;
   void OnWeaveStateChanged(bool bWeaveMode);
   void OnDesktopStateChanged(bool bDesktopShown);
   void SetVmColor(uint32_t color);

@@ -118,7 +118,7 @@ std::string RequestName(uint32_t code) {
 std::string CommandName(uint32_t command) {
   if (command < 1 || command > 18)
     return "(no such command)";
-  const char* name = mantlet::GetCommandInfo(static_cast<int32_t>(command)).name;
+  const char* name = mantlet::CommandName(static_cast<int32_t>(command));
   return name != nullptr ? name : "(no name)";
 }
 

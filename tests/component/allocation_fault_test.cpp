@@ -13,9 +13,9 @@
 #include <new>
 #include <vector>
 
-#include "core/commands.h"
+#include "tool/commands.h"
 #include "core/hypercall.h"
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 #include "core/windows_version.h"
 #include "tool_channel.h"
 

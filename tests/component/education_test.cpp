@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "core/education.h"
+#include "tool/education.h"
 #include "core/log.h"
 #include "education_install.h"
 #include "log_tail.h"

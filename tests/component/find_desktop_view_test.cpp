@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "shell_control.h"
-#include "taskbar/show_hide_taskbar.h"
+#include "shell/shell_windows.h"
 
 namespace mantlet {
 namespace {

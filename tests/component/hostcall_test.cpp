@@ -10,7 +10,7 @@
 #include "core/host_announce.h"
 #include "core/hostcall_port.h"
 #include "core/hypercall.h"
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 #include "core/log.h"
 #include "import_slot.h"
 #include "log_tail.h"

@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "core/commands.h"
-#include "core/lifecycle.h"
+#include "tool/commands.h"
+#include "tool/lifecycle.h"
 #include "import_slot.h"
 #include "interaction/message_box_handler.h"
 #include "log_tail.h"

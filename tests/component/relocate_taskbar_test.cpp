@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include "core/commands.h"
-#include "core/lifecycle.h"
+#include "tool/commands.h"
+#include "tool/lifecycle.h"
 #include "log_tail.h"
 #include "shell_control.h"
 #include "taskbar/appbar_message.h"

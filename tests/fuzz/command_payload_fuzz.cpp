@@ -11,6 +11,9 @@
 
 #include "core/bytes.h"
 #include "core/command_record.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
+#include "taskbar/indent_entry.h"
 #include "core/utf.h"
 #include "fuzz_input.h"
 #include "taskbar/appbar_plan.h"

@@ -5,6 +5,9 @@
 
 #include "core/bytes.h"
 #include "core/command_record.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
+#include "taskbar/indent_entry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace mantlet;
@@ -19,8 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       record->payload.size() != size - kCommandPayloadOffset) {
     __builtin_trap();
   }
-  const CommandInfo& info = GetCommandInfo(record->command);
-  (void)info;
   const auto names = DecodeVolumeNames(*record);
   const auto box = DecodeMessageBox(*record);
   const auto indents = DecodeIndents(*record);

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "core/command_record.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
+#include "taskbar/indent_entry.h"
 
 namespace mantletctl {
 namespace {

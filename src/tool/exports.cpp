@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 #include "core/threads.h"
 
 namespace {

@@ -4,12 +4,13 @@
 
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace mantlet {
 
-template <typename T>
-std::unique_ptr<T> NewComponent() {
-  return std::unique_ptr<T>(new (std::nothrow) T());
+template <typename T, typename... Args>
+std::unique_ptr<T> NewComponent(Args&&... args) {
+  return std::unique_ptr<T>(new (std::nothrow) T(std::forward<Args>(args)...));
 }
 
 }  // namespace mantlet

@@ -7,26 +7,30 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
+
+#include "core/threads.h"
 
 namespace mantlet {
 
 template <typename T>
 class ComponentSlot {
  public:
-  ComponentSlot() { InitializeSRWLock(&lock_); }
+  ComponentSlot() { InitializeSRWLock(&m_lock); }
   ComponentSlot(const ComponentSlot&) = delete;
   ComponentSlot& operator=(const ComponentSlot&) = delete;
 
-  T* get() const { return object_; }
-  explicit operator bool() const { return object_ != nullptr; }
-  T* operator->() const { return object_; }
+  // For the threads that start and stop the tool and the command worker,
+  // which the stop routine joins before it empties a holder.
+  T* get() const { return m_object.load(); }
+  explicit operator bool() const { return get() != nullptr; }
+  T* operator->() const { return get(); }
 
   void Set(std::unique_ptr<T> object) {
-    AcquireSRWLockExclusive(&lock_);
-    T* old = object_;
-    object_ = object.release();
-    ReleaseSRWLockExclusive(&lock_);
+    AcquireSRWLockExclusive(&m_lock);
+    T* old = m_object.exchange(object.release());
+    ReleaseSRWLockExclusive(&m_lock);
     delete old;
   }
 
@@ -35,31 +39,27 @@ class ComponentSlot {
   // waits for may itself be waiting on such a message (a settings broadcast
   // sent to every window, the host's among them).
   std::unique_ptr<T> Take() {
-    while (!TryAcquireSRWLockExclusive(&lock_)) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_SENDMESSAGE);
-      MSG msg;
-      PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-    T* old = object_;
-    object_ = nullptr;
-    ReleaseSRWLockExclusive(&lock_);
+    while (!TryAcquireSRWLockExclusive(&m_lock))
+      WaitAnsweringSentMessages(0, nullptr, 5);
+    T* old = m_object.exchange(nullptr);
+    ReleaseSRWLockExclusive(&m_lock);
     return std::unique_ptr<T>(old);
   }
 
   // Calls fn(T&) if the component exists; returns whether it did.
   template <typename Fn>
   bool With(Fn&& fn) {
-    AcquireSRWLockShared(&lock_);
-    T* object = object_;
+    AcquireSRWLockShared(&m_lock);
+    T* object = m_object.load();
     if (object != nullptr)
       fn(*object);
-    ReleaseSRWLockShared(&lock_);
+    ReleaseSRWLockShared(&m_lock);
     return object != nullptr;
   }
 
  private:
-  mutable SRWLOCK lock_;
-  T* volatile object_ = nullptr;
+  mutable SRWLOCK m_lock;
+  std::atomic<T*> m_object{nullptr};
 };
 
 }  // namespace mantlet

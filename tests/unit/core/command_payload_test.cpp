@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "core/bytes.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
+#include "taskbar/indent_entry.h"
 
 namespace mantlet {
 namespace {
@@ -55,17 +58,6 @@ TEST(CommandRecordParse, drops_short_records_and_numbers_outside_the_table) {
     EXPECT_EQ(view->arg, 7u);
     EXPECT_EQ(view->payload.size(), 36u);
   }
-}
-
-TEST(CommandRecordParse, names_and_log_kinds) {
-  EXPECT_STREQ(GetCommandInfo(4).name, "ToggleTaskbarCommand");
-  EXPECT_EQ(GetCommandInfo(4).logKind, CommandLogKind::kGoingToHandle);
-  EXPECT_EQ(GetCommandInfo(16).logKind, CommandLogKind::kIsHandling);
-  for (int32_t unsupported : {7, 11, 12}) {
-    EXPECT_EQ(GetCommandInfo(unsupported).logKind, CommandLogKind::kUnsupported);
-  }
-  for (int32_t silent : {13, 17, 18})
-    EXPECT_EQ(GetCommandInfo(silent).logKind, CommandLogKind::kNone);
 }
 
 TEST(VolumeNames, split_at_each_nul_keeping_empty_names) {

@@ -1,18 +1,18 @@
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 
 #include <objbase.h>
 
 #include <memory>
 #include <new>
-#include <type_traits>
+#include <utility>
 
-#include "core/commands.h"
-#include "core/education.h"
+#include "tool/commands.h"
+#include "tool/education.h"
 #include "core/handles.h"
 #include "core/host_announce.h"
 #include "core/hypercall.h"
 #include "core/log.h"
-#include "core/new_component.h"
+#include "tool/new_component.h"
 #include "core/device.h"
 #include "core/threads.h"
 #include "core/windows_version.h"
@@ -55,12 +55,7 @@ void StopAndDestroy(ComponentSlot<T>& slot, const char* name) {
   if (!component)
     return;
   bool stopped = true;
-  RunGuarded(name, [&] {
-    if constexpr (std::is_same_v<decltype(component->Stop()), bool>)
-      stopped = component->Stop();
-    else
-      component->Stop();
-  });
+  RunGuarded(name, [&] { stopped = component->Stop(); });
   if (!stopped) {
     LogWrite(kToolTag, kModuleName, kLogError, "%s could not stop its thread; it is kept alive",
              name);
@@ -70,16 +65,15 @@ void StopAndDestroy(ComponentSlot<T>& slot, const char* name) {
 
 // Creates a component; one that cannot be made (no memory, or its
 // constructor failing half way) is absent and the tool runs without it.
-template <typename T>
-std::unique_ptr<T> MakeComponent(const char* name) {
+template <typename T, typename... Args>
+std::unique_ptr<T> MakeComponent(const char* name, Args&&... args) {
   std::unique_ptr<T> component;
-  RunGuarded(name, [&] { component = NewComponent<T>(); });
+  RunGuarded(name, [&] { component = NewComponent<T>(std::forward<Args>(args)...); });
   return component;
 }
 
 // Runs a component's start; one that fails by an exception counts as failed.
-template <typename T>
-bool StartComponent(T& component, const char* name) {
+bool StartComponent(Component& component, const char* name) {
   bool started = false;
   RunGuarded(name, [&] { started = component.Start(); });
   return started;
@@ -102,18 +96,30 @@ int FailStart(const char* message) {
 
 // Creates a component, puts it in its holder and starts it (a failed start
 // keeps it, as the tool expects of all but the taskbar component).
-template <typename T>
-void CreateAndStart(ComponentSlot<T>& slot, const char* name) {
-  slot.Set(MakeComponent<T>(name));
+template <typename T, typename... Args>
+void CreateAndStart(ComponentSlot<T>& slot, const char* name, Args&&... args) {
+  slot.Set(MakeComponent<T>(name, std::forward<Args>(args)...));
   if (slot)
     StartComponent(*slot.get(), name);
 }
 
+// The components' threads reach one another only through the holders, which
+// keep an object alive for the call while the stop routine waits to destroy it.
+void TellWeaveDesktopState(bool desktopShown) {
+  g_components.weave.With(
+      [&](WeaveStateController& weave) { weave.OnDesktopStateChanged(desktopShown); });
+}
+
+void ReapplyTaskbarWorkAreas(HANDLE abandon) {
+  g_components.showHide.With([&](ShowHideTaskBarAndDesktop& c) { c.ReapplyWorkAreas(abandon); });
+}
+
 void CreateComponents() {
-  g_components.shareMapping.Set(MakeComponent<GuestShareMapping>("GuestShareMapping"));
+  CreateAndStart(g_components.shareMapping, "GuestShareMapping");
 
   if (std::unique_ptr<ShowHideTaskBarAndDesktop> showHide =
-          MakeComponent<ShowHideTaskBarAndDesktop>("ShowHideTaskBarAndDesktop")) {
+          MakeComponent<ShowHideTaskBarAndDesktop>("ShowHideTaskBarAndDesktop",
+                                                   DesktopStateListener(&TellWeaveDesktopState))) {
     // Kept only when its watcher runs; without the device it has nothing to do.
     if (StartComponent(*showHide, "ShowHideTaskBarAndDesktop"))
       g_components.showHide.Set(std::move(showHide));
@@ -122,7 +128,8 @@ void CreateComponents() {
   }
 
   CreateAndStart(g_components.weave, "WeaveStateController");
-  CreateAndStart(g_components.relocate, "RelocateTaskbar");
+  CreateAndStart(g_components.relocate, "RelocateTaskbar",
+                 WorkAreaReapplier(&ReapplyTaskbarWorkAreas));
   CreateAndStart(g_components.messageBoxes, "MessageBoxHandler");
   CreateAndStart(g_components.keyboard, "CKeyboardLayout");
   CreateAndStart(g_components.cursor, "CCursorUtils");
@@ -217,7 +224,7 @@ int StartToolSteps() {
   RegisterTool();
   g_tool.started = true;
   if (g_components.browsers)
-    g_components.browsers->SendStartNotice();
+    StartComponent(*g_components.browsers.get(), "BrowserSearchInfo");
   return 0;
 }
 
@@ -304,24 +311,24 @@ int StopTool() {
 }
 
 int NotifyTool(uint32_t code, uint32_t /*arg*/) {
-  if (code == kSessionBecameActive) {
+  if (code == static_cast<uint32_t>(HostNotification::kSessionBecameActive)) {
     MLOG(kLogDebug, kToolTag, "Current session became active. Start the tool.");
     StartTool();
-  } else if (code == kSessionBecameInactive) {
+  } else if (code == static_cast<uint32_t>(HostNotification::kSessionBecameInactive)) {
     MLOG(kLogDebug, kToolTag, "Current session became inactive. Stop the tool.");
     StopToolInternal(false);
-  } else if (code == kAnnounceAgain) {
+  } else if (code == static_cast<uint32_t>(HostNotification::kAnnounceAgain)) {
     RegisterTool();
   }
   // Each component on its own: one that fails does not keep the code from
   // the others.
-  if (g_components.keyboard)
-    RunGuarded("CKeyboardLayout::OnNotify", [&] { g_components.keyboard->OnNotify(code); });
-  if (g_components.shareMapping)
-    RunGuarded("GuestShareMapping::NotifyTool",
-               [&] { g_components.shareMapping->NotifyTool(code); });
-  if (g_components.relocate)
-    RunGuarded("RelocateTaskbar::NotifyTool", [&] { g_components.relocate->NotifyTool(code); });
+  const auto notify = [code](Component* component, const char* name) {
+    if (component != nullptr)
+      RunGuarded(name, [&] { component->OnNotify(static_cast<HostNotification>(code)); });
+  };
+  notify(g_components.keyboard.get(), "CKeyboardLayout::OnNotify");
+  notify(g_components.shareMapping.get(), "GuestShareMapping::OnNotify");
+  notify(g_components.relocate.get(), "RelocateTaskbar::OnNotify");
   return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "core/education.h"
+#include "tool/education.h"
 
 #include <windows.h>
 
@@ -8,7 +8,7 @@
 
 #include "core/handles.h"
 #include "core/install_key.h"
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 #include "core/log.h"
 
 namespace mantlet {

@@ -1,4 +1,4 @@
-#include "core/commands.h"
+#include "tool/commands.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -14,9 +14,9 @@
 #include "core/command_record.h"
 #include "core/device.h"
 #include "core/device_request.h"
-#include "core/education.h"
+#include "tool/education.h"
 #include "core/handles.h"
-#include "core/lifecycle.h"
+#include "tool/lifecycle.h"
 #include "core/log.h"
 #include "core/threads.h"
 #include "interaction/keyboard_layout.h"
@@ -27,6 +27,9 @@
 #include "taskbar/cursor_utils.h"
 #include "taskbar/relocate_taskbar.h"
 #include "taskbar/show_hide_taskbar.h"
+#include "taskbar/indent_entry.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -78,19 +81,23 @@ void ShowRecycleBin() {
   CoTaskMemFree(bin);
 }
 
+// The line the worker writes before it runs a command; the numbers without
+// a name run silently.
 void AnnounceCommand(int32_t command) {
-  const CommandInfo& info = GetCommandInfo(command);
-  switch (info.logKind) {
-    case CommandLogKind::kGoingToHandle:
-      MLOG(kLogDebug, kToolTag, "Mantlet's going to handle %s", info.name);
+  const char* name = CommandName(command);
+  if (name == nullptr)
+    return;
+  switch (command) {
+    case kRelocateTaskBarCommand:
+    case kAdjustWorkingAreaCommand:
+    case kShowMacMenuAppBarCommand:
+      MLOG(kLogInfo, kToolTag, "Unsupported command '%s'", name);
       break;
-    case CommandLogKind::kIsHandling:
-      MLOG(kLogDebug, kToolTag, "Mantlet is handling %s", info.name);
+    case kShowGlimmerEduCommand:
+      MLOG(kLogDebug, kToolTag, "Mantlet is handling %s", name);
       break;
-    case CommandLogKind::kUnsupported:
-      MLOG(kLogInfo, kToolTag, "Unsupported command '%s'", info.name);
-      break;
-    case CommandLogKind::kNone:
+    default:
+      MLOG(kLogDebug, kToolTag, "Mantlet's going to handle %s", name);
       break;
   }
 }

@@ -7,7 +7,8 @@
 #include <cstdint>
 
 #include "core/channel_names.h"
-#include "core/component_slot.h"
+#include "core/host_notification.h"
+#include "tool/component_slot.h"
 
 namespace mantlet {
 
@@ -23,15 +24,6 @@ class BrowserSearchInfo;
 inline constexpr char kToolTag[] = "MANTLETDLL";
 inline constexpr wchar_t kSingleInstanceMutexName[] = L"{5B1E0C7A-93D2-4f61-8A0E-2C7D94B3E615}";
 inline constexpr uint32_t kNotificationsOptionId = 3;
-
-// Notification codes the host passes to NotifyTool.
-enum ToolNotification : uint32_t {
-  kSessionBecameActive = 5,
-  kSessionBecameInactive = 6,
-  kEndSession = 7,
-  kAnnounceAgain = 9,
-  kDriveRemoved = 10,
-};
 
 // Process-wide state. The entry points run one at a time on the host's
 // threads; the worker thread reads the channel handles and the holders while
