@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: the format check, the Windows-free units natively under
-# ASan/UBSan, the 32-bit build, and the 64-bit build with its unit, component,
+# ASan/UBSan and as 32-bit programs under UBSan, the 32-bit build, and the 64-bit build with its unit, component,
 # end-to-end and test-environment suites under Wine.
 #   scripts/run-tests.sh            everything
 #   scripts/run-tests.sh -L e2e     only the Windows-side suites with that label
@@ -30,6 +30,12 @@ if ((${#ctest_args[@]} == 0)); then
   configure build/native -DMANTLET_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
   cmake --build build/native -j "$jobs"
   ctest --test-dir build/native --output-on-failure -j "$jobs"
+
+  section "native units, 32-bit (UBSan, under qemu-i386)"
+  configure build/native32 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i386.cmake -DMANTLET_UBSAN=ON \
+    -DCMAKE_BUILD_TYPE=Debug
+  cmake --build build/native32 -j "$jobs"
+  ctest --test-dir build/native32 --output-on-failure -j "$jobs"
 
   section "fuzzing (${MANTLET_FUZZ_SECONDS:-10} s a target, ASan + UBSan)"
   configure build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DMANTLET_FUZZ=ON \
