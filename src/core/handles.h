@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winnetwk.h>
 
 #include <utility>
 
@@ -122,5 +123,12 @@ inline const wchar_t* AsWide(const char16_t* s) {
 inline const char16_t* AsU16(const wchar_t* s) {
   return reinterpret_cast<const char16_t*>(s);
 }
+
+struct NetEnumTraits {  // network resource enumerations (WNetOpenEnum)
+  using Type = HANDLE;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { WNetCloseEnum(h); }
+};
+using UniqueNetEnum = UniqueAny<NetEnumTraits>;
 
 }  // namespace mantlet

@@ -157,4 +157,12 @@ ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_
   return read;
 }
 
+ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD capacity) {
+  DWORD type = REG_NONE;
+  DWORD bytes = capacity;
+  const LSTATUS status =
+      RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data), &bytes);
+  return status == ERROR_SUCCESS ? Found(type, bytes) : Refused(status, type, bytes);
+}
+
 }  // namespace mantlet

@@ -68,4 +68,9 @@ ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* 
 ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
                           size_t units);
 
+// A value of any type as its bytes, into `data` when they fit in `capacity`
+// (a longer one reads as malformed, `data` undefined); without `data`, only
+// its type and size.
+ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD capacity);
+
 }  // namespace mantlet

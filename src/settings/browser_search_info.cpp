@@ -10,6 +10,7 @@
 #include "core/device_request.h"
 #include "core/install_key.h"
 #include "core/log.h"
+#include "core/registry.h"
 #include "settings/browser_flags.h"
 
 namespace mantlet {
@@ -50,14 +51,17 @@ void CallSetSearches() {
   CallSearchLibrary("SetSearches");
 }
 
+// Only the size tells: the text itself is never looked at. A string counts
+// one byte a character, as the installer's narrow view of it does.
 std::optional<InstallKind> ReadInstallKind(HKEY key) {
-  char version[kVersionPreviousBytes] = {};
-  DWORD size = sizeof(version);
-  if (RegQueryValueExA(key, "VersionPrevious", nullptr, nullptr, reinterpret_cast<BYTE*>(version),
-                       &size) != ERROR_SUCCESS) {
+  const ValueRead read = ReadRawValue(key, L"VersionPrevious", nullptr, 0);
+  if (!read.found())
     return std::nullopt;
-  }
-  return InstallKindFromSize(size);
+  const bool text = read.type == REG_SZ || read.type == REG_EXPAND_SZ || read.type == REG_MULTI_SZ;
+  const DWORD bytes = text ? read.bytes / sizeof(wchar_t) : read.bytes;
+  if (bytes > kVersionPreviousBytes)
+    return std::nullopt;
+  return InstallKindFromSize(bytes);
 }
 
 // From the same installation as the library, the module's own view first.
@@ -69,10 +73,8 @@ InstallKind GetInstallKind() {
 
 BrowserSearchInfo::BrowserSearchInfo() {
   m_device = OpenToolsDevice();
-  if (!m_device) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't open cvntg device. err=%d",
-             static_cast<int>(GetLastError()));
-  }
+  if (!m_device)
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't open cvntg device");
 }
 
 BrowserSearchInfo::~BrowserSearchInfo() = default;

@@ -2,15 +2,16 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <wrl/client.h>
 
 #include "core/com.h"
-#include "core/handles.h"
 #include "core/log.h"
 #include "core/registry.h"
-#include "settings/settings_key.h"
 
 namespace mantlet {
 namespace {
+
+using Microsoft::WRL::ComPtr;
 
 constexpr char kTag[] = "W8NOTIF";
 constexpr wchar_t kStateValue[] = L"NotificationsState";
@@ -22,43 +23,37 @@ constexpr CLSID kPlatformClass = {
     0x0C9281F9, 0x6DA1, 0x4006, {0x87, 0x29, 0xDE, 0x6E, 0x6B, 0x61, 0x58, 0x1C}};
 constexpr IID kPlatformInterface = {
     0x9FA045CB, 0xB9B3, 0x47BA, {0x84, 0x2F, 0xE2, 0xAB, 0x45, 0x8F, 0x2B, 0x0C}};
-constexpr size_t kReleaseSlot = 2;
 constexpr size_t kCreateEndpointSlot = 6;  // platform: (out endpoint)
 constexpr size_t kGetSettingSlot = 4;      // endpoint: (id, out value, out second value)
 constexpr size_t kSetSettingSlot = 6;      // endpoint: (id, value)
 constexpr uint32_t kNotificationsSetting = 4;
 
-using ReleaseFn = ULONG(STDMETHODCALLTYPE*)(void*);
-using CreateEndpointFn = HRESULT(STDMETHODCALLTYPE*)(void*, void**);
-using GetSettingFn = HRESULT(STDMETHODCALLTYPE*)(void*, uint32_t, int32_t*, int32_t*);
-using SetSettingFn = HRESULT(STDMETHODCALLTYPE*)(void*, uint32_t, int32_t);
+using CreateEndpointFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, IUnknown**);
+using GetSettingFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, uint32_t, int32_t*, int32_t*);
+using SetSettingFn = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, uint32_t, int32_t);
 
 template <typename Fn>
-Fn Method(void* object, size_t slot) {
-  return reinterpret_cast<Fn>((*static_cast<void***>(object))[slot]);
+Fn Method(IUnknown* object, size_t slot) {
+  return reinterpret_cast<Fn>((*reinterpret_cast<void***>(object))[slot]);
 }
 
-void ReleaseObject(void* object) {
-  Method<ReleaseFn>(object, kReleaseSlot)(object);
+void LogFailedCall(HRESULT hr, const char* what) {
+  LogWrite(kTag, kModuleName, kLogError, "%#lx: %s", static_cast<unsigned long>(hr), what);
 }
 
-void LogError(const char* format, long value) {
-  LogWrite(kTag, kModuleName, kLogError, format, value);
-}
-
-void* CreateSettingsEndpoint() {
-  void* platform = nullptr;
-  HRESULT hr =
-      CoCreateInstance(kPlatformClass, nullptr, CLSCTX_LOCAL_SERVER, kPlatformInterface, &platform);
-  if (FAILED(hr) || platform == nullptr) {
-    LogError("%#x: failed to create platform", hr);
+ComPtr<IUnknown> CreateSettingsEndpoint() {
+  ComPtr<IUnknown> platform;
+  HRESULT hr = CoCreateInstance(kPlatformClass, nullptr, CLSCTX_LOCAL_SERVER, kPlatformInterface,
+                                reinterpret_cast<void**>(platform.GetAddressOf()));
+  if (FAILED(hr) || !platform) {
+    LogFailedCall(hr, "failed to create platform");
     return nullptr;
   }
-  void* endpoint = nullptr;
-  hr = Method<CreateEndpointFn>(platform, kCreateEndpointSlot)(platform, &endpoint);
-  ReleaseObject(platform);
-  if (FAILED(hr) || endpoint == nullptr) {
-    LogError("%#x: failed to create settings endpoint", hr);
+  ComPtr<IUnknown> endpoint;
+  hr = Method<CreateEndpointFn>(platform.Get(), kCreateEndpointSlot)(platform.Get(),
+                                                                     endpoint.GetAddressOf());
+  if (FAILED(hr) || !endpoint) {
+    LogFailedCall(hr, "failed to create settings endpoint");
     return nullptr;
   }
   return endpoint;
@@ -68,15 +63,14 @@ bool GetNotificationsEnabled(bool* enabled) {
   // The platform needs an apartment on the calling thread, whichever
   // thread of the host that is.
   ComScope com;
-  void* endpoint = CreateSettingsEndpoint();
-  if (endpoint == nullptr)
+  const ComPtr<IUnknown> endpoint = CreateSettingsEndpoint();
+  if (!endpoint)
     return false;
   int32_t value = 0, unused = 0;
-  const HRESULT hr = Method<GetSettingFn>(endpoint, kGetSettingSlot)(
-      endpoint, kNotificationsSetting, &value, &unused);
-  ReleaseObject(endpoint);
+  const HRESULT hr = Method<GetSettingFn>(endpoint.Get(), kGetSettingSlot)(
+      endpoint.Get(), kNotificationsSetting, &value, &unused);
   if (FAILED(hr)) {
-    LogError("%#x: failed to get notifications status", hr);
+    LogFailedCall(hr, "failed to get notifications status");
     return false;
   }
   *enabled = value > 0;
@@ -85,14 +79,13 @@ bool GetNotificationsEnabled(bool* enabled) {
 
 bool SetNotificationsEnabled(bool enabled) {
   ComScope com;
-  void* endpoint = CreateSettingsEndpoint();
-  if (endpoint == nullptr)
+  const ComPtr<IUnknown> endpoint = CreateSettingsEndpoint();
+  if (!endpoint)
     return false;
-  const HRESULT hr = Method<SetSettingFn>(endpoint, kSetSettingSlot)(
-      endpoint, kNotificationsSetting, enabled ? 1 : 0);
-  ReleaseObject(endpoint);
+  const HRESULT hr = Method<SetSettingFn>(endpoint.Get(), kSetSettingSlot)(
+      endpoint.Get(), kNotificationsSetting, enabled ? 1 : 0);
   if (FAILED(hr)) {
-    LogError("%#x: failed to change setting", hr);
+    LogFailedCall(hr, "failed to change setting");
     return false;
   }
   return true;
@@ -100,16 +93,14 @@ bool SetNotificationsEnabled(bool enabled) {
 
 bool SaveNotificationsState(bool enabled) {
   UniqueRegKey key;
-  LONG result =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE, nullptr, key.put(), nullptr);
+  LSTATUS result = CreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ | KEY_WRITE, &key);
   if (result != ERROR_SUCCESS) {
-    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    MLOG(kLogError, kTag, "Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %ld", result);
     return false;
   }
   result = WriteDwordValue(key.get(), kStateValue, enabled ? 1 : 0);
   if (result != ERROR_SUCCESS) {
-    LogError("RegSetValueEx failed, error = %d", result);
+    MLOG_FAILURE(kLogError, kTag, result, "RegSetValueEx failed");
     return false;
   }
   return true;
@@ -121,18 +112,18 @@ enum class SavedStateResult { kFound = 0, kMissing = 1, kFailed = 2 };
 // would otherwise stand in the way of every later suppress and restore.
 SavedStateResult LoadNotificationsState(bool* enabled) {
   UniqueRegKey key;
-  LONG result =
-      RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ | KEY_SET_VALUE, key.put());
+  const LSTATUS result =
+      OpenKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ | KEY_SET_VALUE, &key);
   if (result == ERROR_FILE_NOT_FOUND)
     return SavedStateResult::kMissing;
   if (result != ERROR_SUCCESS) {
-    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    MLOG(kLogError, kTag, "Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %ld", result);
     return SavedStateResult::kFailed;
   }
   DWORD value = 0;
   const ValueRead read = ReadSavedDword(key.get(), kStateValue, kTag, &value);
   if (read.state == ValueState::kFailed) {
-    LogError("RegQueryValueExW failed, error = %d", read.status);
+    MLOG_FAILURE(kLogError, kTag, read.status, "RegQueryValueExW failed");
     return SavedStateResult::kFailed;
   }
   if (!read.found())
@@ -144,13 +135,12 @@ SavedStateResult LoadNotificationsState(bool* enabled) {
 
 void DeleteNotificationsState() {
   UniqueRegKey key;
-  const LONG result =
-      RegOpenKeyExW(HKEY_CURRENT_USER, kGuestUtilsKeyPath, 0, KEY_READ | KEY_WRITE, key.put());
+  const LSTATUS result = OpenKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ | KEY_WRITE, &key);
   if (result != ERROR_SUCCESS) {
-    LogError("Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %d", result);
+    MLOG(kLogError, kTag, "Can't create TOOL_GUEST_UTILS_REGISTRY_PATH key, error = %ld", result);
     return;
   }
-  RegDeleteValueW(key.get(), kStateValue);
+  DeleteValue(key.get(), kStateValue);
 }
 
 bool SuppressNotifications() {

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include "core/handles.h"
 #include "core/log.h"
-#include "settings/settings_key.h"
+#include "core/registry.h"
 
 namespace mantlet {
 namespace {
@@ -16,52 +15,41 @@ constexpr wchar_t kSuiteCommonKey[] = L"Software\\Microsoft\\Office\\15.0\\Commo
 constexpr uint32_t kSwitchSet = 1;
 constexpr uint32_t kSwitchNotSet = 2;
 
-bool WriteDword(HKEY key, const wchar_t* name, DWORD value) {
-  return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                        sizeof(value)) == ERROR_SUCCESS;
-}
-
 }  // namespace
 
 uint32_t DisableOfficeHardwareAcceleration(uint32_t previous) {
   UniqueRegKey common;
-  const LONG result =
-      RegOpenKeyExW(HKEY_CURRENT_USER, kSuiteCommonKey, 0, KEY_READ | KEY_WRITE, common.put());
+  const LSTATUS result = OpenKey(HKEY_CURRENT_USER, kSuiteCommonKey, KEY_READ | KEY_WRITE, &common);
   if (result != ERROR_SUCCESS) {
     // A missing suite is the usual case, not worth a line.
     if (result != ERROR_FILE_NOT_FOUND)
-      MLOG(kLogWarning, kTag, "Can't open Office 15.0 Common key, err = %d", result);
+      MLOG_FAILURE(kLogWarning, kTag, result, "Can't open Office 15.0 Common key");
     return kSwitchNotSet;
   }
   UniqueRegKey graphics;
-  if (RegCreateKeyExW(common.get(), L"Graphics", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE, nullptr, graphics.put(), nullptr) != ERROR_SUCCESS) {
+  if (CreateKey(common.get(), L"Graphics", KEY_READ | KEY_WRITE, &graphics) != ERROR_SUCCESS)
     return kSwitchNotSet;
+  if (previous != kSwitchSet &&
+      WriteDwordValue(graphics.get(), L"DisableHardwareAcceleration", 1) == ERROR_SUCCESS) {
+    return kSwitchSet;
   }
-  uint32_t state = previous;
-  if (previous != kSwitchSet && WriteDword(graphics.get(), L"DisableHardwareAcceleration", 1))
-    state = kSwitchSet;
-  return state;
+  return previous;
 }
 
 void ApplyProgramConfiguration() {
   UniqueRegKey settings;
-  const LONG result =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_READ | KEY_WRITE, nullptr, settings.put(), nullptr);
+  const LSTATUS result =
+      CreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_READ | KEY_WRITE, &settings);
   if (result != ERROR_SUCCESS) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create %s key, err = %d", kGuestUtilsKeyPathA,
-             result);
+    MLOG_FAILURE(kLogError, kTag, result, "Can't create %ls key", kSettingsKeyPath);
     return;
   }
   // A record shorter than four bytes reads zero-extended; a longer one
   // cannot be read and counts as "not set".
-  DWORD previous = 0, size = sizeof(previous);
-  if (RegQueryValueExW(settings.get(), kRecordValue, nullptr, nullptr,
-                       reinterpret_cast<BYTE*>(&previous), &size) != ERROR_SUCCESS) {
+  DWORD previous = 0;
+  if (!ReadRawValue(settings.get(), kRecordValue, &previous, sizeof(previous)).found())
     previous = kSwitchNotSet;
-  }
-  WriteDword(settings.get(), kRecordValue, DisableOfficeHardwareAcceleration(previous));
+  WriteDwordValue(settings.get(), kRecordValue, DisableOfficeHardwareAcceleration(previous));
 }
 
 }  // namespace mantlet

@@ -6,12 +6,13 @@
 
 #include <algorithm>
 #include <new>
-#include <optional>
 #include <utility>
 
 #include "core/handles.h"
 #include "core/log.h"
+#include "core/registry.h"
 #include "core/threads.h"
+#include "core/windows_version.h"
 #include "sharemapping/share_names.h"
 
 namespace mantlet {
@@ -24,30 +25,8 @@ constexpr DWORD kResourceInfoBufferBytes = 1024;
 constexpr DWORD kEnumBufferBytes = 16384;
 constexpr DWORD kAccessNameUnits = 1024;
 
-struct OsVersion {
-  DWORD major = 0;
-  DWORD minor = 0;
-};
-
-std::optional<OsVersion> ReadOsVersion() {
-  OSVERSIONINFOW info = {};
-  info.dwOSVersionInfoSize = sizeof(info);
-#if defined(_MSC_VER)
-#pragma warning(push)
-#pragma warning(disable : 4996)  // GetVersionExW is what tells 5.0 from 5.1 here
-#endif
-  if (!GetVersionExW(&info))
-    return std::nullopt;
-#if defined(_MSC_VER)
-#pragma warning(pop)
-#endif
-  return OsVersion{info.dwMajorVersion, info.dwMinorVersion};
-}
-
-bool IsXpOrLater() {
-  const std::optional<OsVersion> v = ReadOsVersion();
-  return v && (v->major > 5 || (v->major == 5 && v->minor >= 1));
-}
+constexpr uint16_t kWindows2000 = 0x0500;
+constexpr uint16_t kWindowsXp = 0x0501;
 
 // Resizes without throwing: a failed allocation is a failed step here.
 template <typename T>
@@ -155,36 +134,33 @@ std::vector<ShareRecord> ScanExistingConnections(const std::u16string& providerN
 
 // Depth first: a container's children are walked as soon as it is met.
 void EnumerateContainer(NETRESOURCEW* container, std::vector<ShareRecord>& wanted) {
-  HANDLE handle = nullptr;
-  if (WNetOpenEnumW(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, container, &handle) != NO_ERROR ||
-      handle == nullptr) {
+  UniqueNetEnum handle;
+  ResourceBuffer buffer;
+  if (WNetOpenEnumW(RESOURCE_GLOBALNET, RESOURCETYPE_ANY, 0, container, handle.put()) != NO_ERROR ||
+      !handle || !TryResizeBytes(buffer, kEnumBufferBytes)) {
     return;
   }
-  ResourceBuffer buffer;
-  if (TryResizeBytes(buffer, kEnumBufferBytes)) {
-    for (;;) {
-      DWORD count = 0xFFFFFFFF;
-      DWORD bytes = static_cast<DWORD>(ByteSize(buffer));
-      DWORD result = WNetEnumResourceW(handle, &count, buffer.data(), &bytes);
-      if (bytes > ByteSize(buffer)) {
-        if (!TryResizeBytes(buffer, bytes))
-          break;
-        count = 0xFFFFFFFF;
-        bytes = static_cast<DWORD>(ByteSize(buffer));
-        result = WNetEnumResourceW(handle, &count, buffer.data(), &bytes);
-      }
-      if (result != NO_ERROR)
-        break;  // ERROR_NO_MORE_ITEMS included
-      auto* entries = reinterpret_cast<NETRESOURCEW*>(buffer.data());
-      for (DWORD i = 0; i < count; ++i) {
-        if (entries[i].dwUsage & RESOURCEUSAGE_CONTAINER)
-          EnumerateContainer(&entries[i], wanted);
-        else
-          wanted.push_back(FromNetResource(entries[i]));
-      }
+  for (;;) {
+    DWORD count = 0xFFFFFFFF;
+    DWORD bytes = static_cast<DWORD>(ByteSize(buffer));
+    DWORD result = WNetEnumResourceW(handle.get(), &count, buffer.data(), &bytes);
+    if (bytes > ByteSize(buffer)) {
+      if (!TryResizeBytes(buffer, bytes))
+        return;
+      count = 0xFFFFFFFF;
+      bytes = static_cast<DWORD>(ByteSize(buffer));
+      result = WNetEnumResourceW(handle.get(), &count, buffer.data(), &bytes);
+    }
+    if (result != NO_ERROR)
+      return;  // ERROR_NO_MORE_ITEMS included
+    auto* entries = reinterpret_cast<NETRESOURCEW*>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+      if (entries[i].dwUsage & RESOURCEUSAGE_CONTAINER)
+        EnumerateContainer(&entries[i], wanted);
+      else
+        wanted.push_back(FromNetResource(entries[i]));
     }
   }
-  WNetCloseEnum(handle);
 }
 
 std::vector<ShareRecord> EnumerateProviderShares(const std::u16string& providerName) {
@@ -203,22 +179,13 @@ bool SetMountPointName(std::u16string_view keyName, const std::u16string& label)
   const std::u16string path = MountPointKeyPath(keyName);
   SHDeleteKeyW(HKEY_CURRENT_USER, AsWide(path.c_str()));
   UniqueRegKey key;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, AsWide(path.c_str()), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_WRITE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
+  if (CreateKey(HKEY_CURRENT_USER, AsWide(path.c_str()), KEY_WRITE, &key) != ERROR_SUCCESS)
     return false;
-  }
-  static constexpr wchar_t kDrive[] = L"Drive";
-  LSTATUS status = RegSetValueExW(key.get(), L"_LabelFromReg", 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(label.c_str()),
-                                  static_cast<DWORD>((label.size() + 1) * sizeof(char16_t)));
-  if (status == ERROR_SUCCESS) {
-    status = RegSetValueExW(key.get(), L"BaseClass", 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(kDrive), sizeof(kDrive));
-  }
-  key.reset();
-  if (status != ERROR_SUCCESS) {
-    MLOG(kLogWarning, kTag, "SetMountPointName completed with err=%d", static_cast<int>(status));
-  }
+  LSTATUS status = WriteStringValue(key.get(), L"_LabelFromReg", AsWide(label.c_str()));
+  if (status == ERROR_SUCCESS)
+    status = WriteStringValue(key.get(), L"BaseClass", L"Drive");
+  if (status != ERROR_SUCCESS)
+    MLOG_FAILURE(kLogWarning, kTag, status, "SetMountPointName completed");
   return status == ERROR_SUCCESS;
 }
 
@@ -243,7 +210,7 @@ class WNetDriveMapper final : public DriveMapper {
       if (GetDriveTypeW(AsWide(wantedLocal.c_str())) == DRIVE_NO_ROOT_DIR) {
         resource.lpLocalName = const_cast<wchar_t*>(AsWide(wantedLocal.c_str()));
       } else {
-        MLOG(kLogInfo, kTag, "the drive letter %ws is already assigned",
+        MLOG(kLogInfo, kTag, "the drive letter %ls is already assigned",
              AsWide(wantedLocal.c_str()));
       }
     }
@@ -258,7 +225,7 @@ class WNetDriveMapper final : public DriveMapper {
         break;
     }
     if (result != NO_ERROR) {
-      MLOG(kLogWarning, kTag, "Can't mount share. err=%d", static_cast<int>(result));
+      MLOG(kLogWarning, kTag, "Can't mount share. err=%lu", result);
       return false;
     }
     accessName.back() = 0;
@@ -273,7 +240,7 @@ class WNetDriveMapper final : public DriveMapper {
   bool Unmount(ShareRecord& record) override {
     const DWORD result = WNetCancelConnection2W(AsWide(record.localName.c_str()), 0, TRUE);
     if (result != NO_ERROR) {
-      MLOG(kLogWarning, kTag, "Can't unmount share. err=%d", static_cast<int>(result));
+      MLOG(kLogWarning, kTag, "Can't unmount share. err=%lu", result);
       return false;
     }
     record.localName.clear();
@@ -287,7 +254,7 @@ class WNetDriveMapper final : public DriveMapper {
 }  // namespace
 
 GuestShareMapping::GuestShareMapping()
-    : m_isXpOrLater(IsXpOrLater()), m_providerName(kShareProviderName), m_sets(m_isXpOrLater) {
+    : m_providerName(kShareProviderName), m_sets(g_windowsVersion >= kWindowsXp) {
   InitializeCriticalSection(&m_lock);
   // No other thread can reach the object yet: the scan runs without the lock.
   m_sets.Adopt(ScanExistingConnections(m_providerName));
@@ -316,10 +283,10 @@ void GuestShareMapping::ApplyShareSet(ShareSet which, const std::vector<ShareRec
   m_sets.Apply(which, wanted, mapper);
 }
 
-void GuestShareMapping::ChangeShareMapping(bool bEnabled) {
-  MLOG(kLogInfo, kTag, "ChangeShareMapping bEnabled=%d", bEnabled ? 1 : 0);
+void GuestShareMapping::ChangeShareMapping(bool enabled) {
+  MLOG(kLogInfo, kTag, "ChangeShareMapping bEnabled=%d", enabled ? 1 : 0);
   std::vector<ShareRecord> wanted;
-  if (bEnabled)
+  if (enabled)
     wanted = EnumerateProviderShares(m_providerName);
   ApplyShareSet(ShareSet::kMappedShares, wanted);
 }
@@ -335,8 +302,7 @@ void GuestShareMapping::ToggleMountedVolumes(const std::vector<std::u16string>& 
 void GuestShareMapping::OnNotify(HostNotification code) {
   if (code == HostNotification::kEndSession) {
     MLOG(kLogInfo, kTag, "NotifyTool: TN_ENDSESSION received");
-    const std::optional<OsVersion> v = ReadOsVersion();
-    if (v && v->major == 5 && v->minor == 0)
+    if (g_windowsVersion == kWindows2000)
       m_keepMappingsAtExit = true;
   } else if (code == HostNotification::kDriveRemoved) {
     MLOG(kLogInfo, kTag, "Drive is removed");

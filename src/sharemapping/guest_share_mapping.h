@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,7 +15,7 @@
 namespace mantlet {
 
 // Commands 3 and 6 come in on the worker thread, notification 10 on the
-// host's thread; both hold lock_ for the whole operation. Construction and
+// host's thread; both hold m_lock for the whole operation. Construction and
 // destruction run while no other thread can reach the object.
 class GuestShareMapping final : public Component {
  public:
@@ -28,20 +29,19 @@ class GuestShareMapping final : public Component {
   // object that was never stopped.
   bool Stop() override;
 
-  void ChangeShareMapping(bool bEnabled);
+  void ChangeShareMapping(bool enabled);
   void ToggleMountedVolumes(const std::vector<std::u16string>& names);
   void OnNotify(HostNotification code) override;
 
  private:
   void ApplyShareSet(ShareSet which, const std::vector<ShareRecord>& wanted);
 
-  const bool m_isXpOrLater;
   const std::u16string m_providerName;
   CRITICAL_SECTION m_lock;
   ShareReconciler m_sets;  // guarded by m_lock
   // Set by the host's thread at the end of the session; read by the
   // destructor after every other thread is done.
-  volatile bool m_keepMappingsAtExit = false;
+  std::atomic<bool> m_keepMappingsAtExit = false;
   bool m_stopped = false;  // the stopping thread's alone
 };
 

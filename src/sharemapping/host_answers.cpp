@@ -7,12 +7,6 @@
 #include "core/device_request.h"
 
 namespace mantlet {
-namespace {
-
-constexpr size_t kPlatformCodePayloadBytes = 248;
-constexpr size_t kPlatformCodeWord = 5;
-
-}  // namespace
 
 ShareListStep ReadShareListAnswer(std::span<const uint8_t> block, size_t bufferSize) {
   const std::optional<DeviceRequest> reply = DecodeDeviceRequest(block);

@@ -24,6 +24,9 @@ struct ShareListStep {
 // buffer, and the buffer never grows beyond what a descriptor can describe.
 ShareListStep ReadShareListAnswer(std::span<const uint8_t> block, size_t bufferSize);
 
+inline constexpr size_t kPlatformCodePayloadBytes = 248;
+inline constexpr size_t kPlatformCodeWord = 5;
+
 struct PlatformCodeAnswer {
   enum class Kind { kCode, kAskAgain, kFailed };
   Kind kind = Kind::kFailed;

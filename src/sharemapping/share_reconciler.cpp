@@ -17,15 +17,15 @@ const ShareRecord* FindSame(const std::vector<ShareRecord>& list, const ShareRec
 
 void ShareReconciler::Adopt(std::vector<ShareRecord> records) {
   for (ShareRecord& r : records)
-    mappedShares_.push_back(std::move(r));
+    m_mappedShares.push_back(std::move(r));
 }
 
 const std::vector<ShareRecord>& ShareReconciler::Set(ShareSet which) const {
-  return which == ShareSet::kMountedVolumes ? mountedVolumes_ : mappedShares_;
+  return which == ShareSet::kMountedVolumes ? m_mountedVolumes : m_mappedShares;
 }
 
 std::vector<ShareRecord>& ShareReconciler::MutableSet(ShareSet which) {
-  return which == ShareSet::kMountedVolumes ? mountedVolumes_ : mappedShares_;
+  return which == ShareSet::kMountedVolumes ? m_mountedVolumes : m_mappedShares;
 }
 
 void ShareReconciler::Apply(ShareSet which, const std::vector<ShareRecord>& wanted,
@@ -33,8 +33,8 @@ void ShareReconciler::Apply(ShareSet which, const std::vector<ShareRecord>& want
   std::vector<ShareRecord>& current = MutableSet(which);
 
   for (ShareRecord& c : current) {
-    if (FindSame(wanted, c) == nullptr && mapper.Unmount(c) && isXpOrLater_)
-      ++removalsPending_;
+    if (FindSame(wanted, c) == nullptr && mapper.Unmount(c) && m_isXpOrLater)
+      ++m_removalsPending;
   }
 
   std::vector<ShareRecord> kept;
@@ -42,10 +42,10 @@ void ShareReconciler::Apply(ShareSet which, const std::vector<ShareRecord>& want
   for (const ShareRecord& w : wanted) {
     if (const ShareRecord* mapped = FindSame(current, w)) {
       kept.push_back(*mapped);
-    } else if (FindSame(pendingMounts_, w) == nullptr) {
+    } else if (FindSame(m_pendingMounts, w) == nullptr) {
       ShareRecord queued = w;
       queued.target = which;
-      pendingMounts_.push_back(std::move(queued));
+      m_pendingMounts.push_back(std::move(queued));
       added = true;
     }
   }
@@ -53,20 +53,20 @@ void ShareReconciler::Apply(ShareSet which, const std::vector<ShareRecord>& want
   // stays connected but is no longer the component's.
   current = std::move(kept);
 
-  if (!isXpOrLater_ && added)
+  if (!m_isXpOrLater && added)
     mapper.PauseBeforeMounting();
 
-  ++removalsPending_;
+  ++m_removalsPending;
   ProcessPendingMounts(mapper);
 }
 
 void ShareReconciler::ProcessPendingMounts(DriveMapper& mapper) {
-  if (removalsPending_ > 0)
-    --removalsPending_;
-  if (removalsPending_ > 0)
+  if (m_removalsPending > 0)
+    --m_removalsPending;
+  if (m_removalsPending > 0)
     return;
 
-  for (ShareRecord& r : pendingMounts_) {
+  for (ShareRecord& r : m_pendingMounts) {
     std::u16string wantedLocal;
     if (const std::optional<char16_t> letter = HostDiskLetter(r.remoteName)) {
       wantedLocal = {*letter, u':'};
@@ -74,7 +74,7 @@ void ShareReconciler::ProcessPendingMounts(DriveMapper& mapper) {
     if (mapper.Mount(r, wantedLocal))
       MutableSet(r.target).push_back(r);
   }
-  pendingMounts_.clear();
+  m_pendingMounts.clear();
 }
 
 }  // namespace mantlet

@@ -28,7 +28,7 @@ class DriveMapper {
 
 class ShareReconciler {
  public:
-  explicit ShareReconciler(bool isXpOrLater) : isXpOrLater_(isXpOrLater) {}
+  explicit ShareReconciler(bool isXpOrLater) : m_isXpOrLater(isXpOrLater) {}
 
   // Connections found at start join the shared folders as they are.
   void Adopt(std::vector<ShareRecord> records);
@@ -43,17 +43,17 @@ class ShareReconciler {
   void ProcessPendingMounts(DriveMapper& mapper);
 
   const std::vector<ShareRecord>& Set(ShareSet which) const;
-  const std::vector<ShareRecord>& pendingMounts() const { return pendingMounts_; }
-  uint32_t removalsPending() const { return removalsPending_; }
+  const std::vector<ShareRecord>& pendingMounts() const { return m_pendingMounts; }
+  uint32_t removalsPending() const { return m_removalsPending; }
 
  private:
   std::vector<ShareRecord>& MutableSet(ShareSet which);
 
-  const bool isXpOrLater_;
-  std::vector<ShareRecord> mappedShares_;
-  std::vector<ShareRecord> mountedVolumes_;
-  std::vector<ShareRecord> pendingMounts_;
-  uint32_t removalsPending_ = 0;
+  const bool m_isXpOrLater;
+  std::vector<ShareRecord> m_mappedShares;
+  std::vector<ShareRecord> m_mountedVolumes;
+  std::vector<ShareRecord> m_pendingMounts;
+  uint32_t m_removalsPending = 0;
 };
 
 }  // namespace mantlet

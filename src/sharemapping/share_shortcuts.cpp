@@ -30,19 +30,11 @@ constexpr size_t kShareListFirstBytes = 256;
 // small would otherwise have the worker zero and send buffers up to what a
 // 32-bit descriptor can count, 2 GiB, on every refresh.
 constexpr size_t kShareListMaxBytes = 16u << 20;
-constexpr size_t kPlatformCodePayloadBytes = 248;
 constexpr int kPlatformCodeAttempts = 1000;
-constexpr size_t kPlatformCodeWord = 5;
 
 // {3D8A52C1-7E04-4B9F-A6C2-91F0E5B7D348}, 2: marks the shortcuts this module wrote.
 constexpr PROPERTYKEY kShortcutTagKey = {
     {0x3D8A52C1, 0x7E04, 0x4B9F, {0xA6, 0xC2, 0x91, 0xF0, 0xE5, 0xB7, 0xD3, 0x48}}, 2};
-
-// Sends one request and waits for its answer; the device writes it over the
-// block (and into the buffer a descriptor names).
-bool Exchange(HANDLE device, DeviceCall& call) {
-  return call.Send(device).answered();
-}
 
 // The host's share list, written by the device into a buffer of ours that
 // doubles while the device finds it too small.
@@ -65,7 +57,7 @@ bool GetHostShares(std::vector<uint8_t>& answer) {
     request.buffers.push_back(DeviceBuffer{reinterpret_cast<uintptr_t>(call->data()),
                                            static_cast<uint32_t>(size), kDeviceBufferWritable});
     call->block() = EncodeDeviceRequest(request);
-    if (!Exchange(device.get(), *call))
+    if (!call->Send(device.get()).answered())
       return false;
     const ShareListStep step = ReadShareListAnswer(call->block(), size);
     if (step.kind == ShareListStep::Kind::kDone) {
@@ -92,7 +84,7 @@ std::optional<uint32_t> AskHostPlatformCode() {
   // asking would hold the worker thread (and so the tool's stop) for ever.
   for (int attempt = 0; attempt < kPlatformCodeAttempts; ++attempt) {
     DeviceCall call(EncodeDeviceRequest(request));
-    if (!Exchange(device.get(), call))
+    if (!call.Send(device.get()).answered())
       return std::nullopt;
     const PlatformCodeAnswer answer = ReadPlatformCodeAnswer(call.block());
     if (answer.kind == PlatformCodeAnswer::Kind::kAskAgain)
@@ -129,13 +121,10 @@ using KnownFolderPathFn = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWST
 
 // Systems older than 6.0 have no known folders: the refresh then does nothing.
 KnownFolderPathFn KnownFolderPathFunction() {
-  static bool looked = false;
-  static KnownFolderPathFn function = nullptr;
-  if (!looked) {
-    looked = true;
-    if (HMODULE shell = GetModuleHandleW(L"shell32.dll"))
-      function = LookUpProc<KnownFolderPathFn>(shell, "SHGetKnownFolderPath");
-  }
+  static const KnownFolderPathFn function = [] {
+    const HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    return shell ? LookUpProc<KnownFolderPathFn>(shell, "SHGetKnownFolderPath") : nullptr;
+  }();
   return function;
 }
 
@@ -250,7 +239,7 @@ void ApplyShortcutScan(const std::u16string& folder, const std::vector<HostShare
     if (IsPresent(scan.present, share.name, &SameShareName))
       continue;
     if (FAILED(CreateShareShortcut(folder, share))) {
-      LogWrite(kTag, kModuleName, kLogError, "failed to create shortcut for %ws in %ws",
+      LogWrite(kTag, kModuleName, kLogError, "failed to create shortcut for %ls in %ls",
                AsWide(share.name.c_str()), AsWide(folder.c_str()));
     }
   }
