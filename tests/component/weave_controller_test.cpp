@@ -1,7 +1,7 @@
 // The controller's own code under Wine with the desktop object stand-in:
 // called from the threads that call it in the tool, from threads without COM,
-// with Windows calls that fail, with kept values the tool did not write, and
-// with a shell whose icon view does not answer.
+// with Windows calls that fail, and with a shell whose icon view does not
+// answer.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -256,48 +256,6 @@ TEST_F(WeaveController, a_value_that_cannot_be_kept_is_not_changed) {
                                      &animations));
   EXPECT_EQ(animations, L"1");
   controller.Stop();
-}
-
-// Kept values of another type or size, as a damaged hive or another program
-// could leave them, are removed by the start and keep nothing from working.
-TEST_F(WeaveController, kept_values_of_another_type_or_size_are_removed_and_block_nothing) {
-  const BYTE text[] = {'1', 0, '0', 0, 0, 0};  // "10" as text
-  const BYTE eight[8] = {1};
-  const struct {
-    const wchar_t* name;
-    DWORD type;
-    const BYTE* data;
-    DWORD bytes;
-  } odd[] = {
-      {L"DesktopColor", REG_SZ, text, sizeof(text)},
-      {L"DesktopWallpaper", REG_DWORD, eight, 4},
-      {L"AutoColorization", REG_QWORD, eight, 8},
-      {L"ScreenSaverInterval", REG_SZ, text, sizeof(text)},
-      {L"TaskbarAnimations", REG_QWORD, eight, 8},
-      {L"BorderWidth", REG_SZ, text, sizeof(text)},
-      {L"BorderWidthSummary", REG_BINARY, eight, 2},
-  };
-  for (const auto& value : odd) {
-    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, value.name, value.type, value.data,
-                              value.bytes),
-              ERROR_SUCCESS);
-  }
-
-  WeaveStateController controller;
-  ASSERT_TRUE(controller.Start());
-  Settle();
-  EXPECT_EQ(SavedValueNames(), L"");
-  EXPECT_EQ(log_.Count("is of another type or size"), 7u) << log_.Text();
-  EXPECT_EQ(Now(), user_);
-
-  controller.OnWeaveStateChanged(true);
-  Settle();
-  EXPECT_EQ(SavedValueNames(), kAllSaved) << "the borders too were backed up and adjusted";
-  controller.OnWeaveStateChanged(false);
-  controller.Stop();
-  EXPECT_EQ(Now(), user_);
-  EXPECT_EQ(SavedValueNames(), L"");
-  EXPECT_EQ(log_.Count("is of another type or size"), 7u) << "logged once each";
 }
 
 // The shell's desktop and icon view on a thread that stops answering on

@@ -1,6 +1,7 @@
 // The worker's host event wait on the tools device.
 #include <gtest/gtest.h>
 
+#include "core/device_request.h"
 #include "tool_fixture.h"
 
 namespace testsupport {
@@ -24,10 +25,12 @@ TEST_F(HostEventWait, pending_right_after_start) {
   ASSERT_TRUE(device.WaitPendingHostWaits(1, 3000));
   const auto waits = device.Records(0, kHostEventWait);
   ASSERT_EQ(waits.size(), 1u);
-  EXPECT_EQ(waits[0].block.size(), 16u);
-  EXPECT_EQ(waits[0].inputLength, 16u);
-  const std::vector<uint8_t> expected = {0x40, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(waits[0].block, expected);
+  const auto wait = mantlet::DecodeDeviceRequest(waits[0].block);
+  ASSERT_TRUE(wait);
+  EXPECT_EQ(wait->status, 0u);
+  EXPECT_TRUE(wait->payload.empty());
+  EXPECT_TRUE(wait->buffers.empty());
+  EXPECT_EQ(waits[0].inputLength, waits[0].block.size());
   EXPECT_TRUE(StaysQuiet(1));
 }
 
@@ -42,7 +45,7 @@ TEST_F(HostEventWait, sent_again_after_success_and_wait_again) {
   EXPECT_EQ(Waits(), 3u);
   // Each resend starts with a clean status field.
   for (const auto& wait : device.Records(0, kHostEventWait))
-    EXPECT_EQ(wait.block[4], 0);
+    EXPECT_EQ(mantlet::DeviceRequestStatus(wait.block), 0u);
 }
 
 TEST_F(HostEventWait, failed_status_returns_to_the_wait_and_sends_on_the_next_turn) {

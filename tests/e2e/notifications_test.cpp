@@ -124,23 +124,6 @@ TEST_F(NotificationsWindows8, a_refused_restore_is_tried_again_at_the_next_call)
   EXPECT_EQ(Saved(), 0xDEADu);
 }
 
-// A saved state of another size (here 8 bytes) is not the user's choice as
-// this tool keeps it: it is removed once and the suppress saves afresh.
-TEST_F(NotificationsWindows8, a_saved_state_of_another_size_gives_way_to_the_users_choice) {
-  const ULONGLONG eight = 0;
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kSettings.c_str(), kSaved, REG_QWORD, &eight,
-                            sizeof(eight)),
-            ERROR_SUCCESS);
-  EXPECT_EQ(Option(1), 0);
-  EXPECT_EQ(log.Count("saved NotificationsState is of another type or size (type 11, 8 bytes)"), 1u)
-      << log.Text();
-  EXPECT_EQ(Saved(), 1u);
-  EXPECT_EQ(Platform(np::kNotificationsSetting), 0u);
-  EXPECT_EQ(Option(2), 0);
-  EXPECT_EQ(Platform(np::kNotificationsSetting), 1u);
-  EXPECT_EQ(Saved(), 0xDEADu);
-}
-
 TEST_F(Notifications, below_windows_8_neither_the_host_nor_the_platform_is_asked) {
   EXPECT_EQ(Option(1), 0);
   EXPECT_EQ(StartTool(), 0);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/device_request.h"
 #include "links_folder.h"
 #include "test_paths.h"
 #include "tool_fixture.h"
@@ -75,13 +76,17 @@ TEST_F(ShareShortcuts, half_a_second_after_start_every_marked_share_has_its_shor
   const auto wait = device.Records(0, 0x8040).at(0);
   const auto list = device.Records(0, kShareList).at(0);
   EXPECT_GE((list.qpc - wait.qpc) * 1000 / list.qpcFrequency, 450);
-  ASSERT_EQ(list.block.size(), 40u);
-  EXPECT_EQ(list.PayloadWord(0), 62u);
-  EXPECT_EQ(list.block[10], 1);            // one descriptor,
-  EXPECT_EQ(list.PayloadWord(4), 256u);    // of 256 bytes,
-  EXPECT_EQ(list.PayloadWord(5) & 1, 1u);  // which the device writes
+  const auto listRequest = mantlet::DecodeDeviceRequest(list.block);
+  ASSERT_TRUE(listRequest);
+  EXPECT_EQ(listRequest->payload, (std::vector<uint8_t>{62, 0, 0, 0}));
+  ASSERT_EQ(listRequest->buffers.size(), 1u);
+  EXPECT_EQ(listRequest->buffers[0].byteCount, 256u);
+  EXPECT_EQ(listRequest->buffers[0].flags & mantlet::kDeviceBufferWritable, 1u);
   const auto platform = device.Records(0, kPlatformCode).at(0);
-  ASSERT_EQ(platform.block.size(), 264u);
+  const auto platformRequest = mantlet::DecodeDeviceRequest(platform.block);
+  ASSERT_TRUE(platformRequest);
+  ASSERT_EQ(platformRequest->payload.size(), 248u);
+  EXPECT_TRUE(platformRequest->buffers.empty());
   for (size_t word = 0; word < 62; ++word)
     EXPECT_EQ(platform.PayloadWord(word), word == 0 || word == 2 ? 1u : word == 5 ? 17u : 0u);
 

@@ -2,82 +2,100 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
 #include <vector>
-
-#include "core/bytes.h"
 
 namespace mantlet {
 namespace {
 
-TEST(DeviceRequestLayout, host_event_wait_is_a_bare_16_byte_header) {
-  DeviceRequest request;
-  request.code = kHostEventWaitRequest;
-  const std::vector<uint8_t> block = EncodeDeviceRequest(request);
-  const std::vector<uint8_t> expected = {0x40, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(block, expected);
-}
-
-TEST(DeviceRequestLayout, share_list_request_puts_its_descriptor_at_24_of_40) {
-  DeviceRequest request;
-  request.code = kHostShareListRequest;
-  request.payload = {62, 0, 0, 0};
-  request.buffers.push_back({0x1122334455667788ull, 256, kDeviceBufferWritable});
-  const std::vector<uint8_t> block = EncodeDeviceRequest(request);
-  ASSERT_EQ(block.size(), 40u);
-  EXPECT_EQ(LoadU16(block.data() + 8), 4);
-  EXPECT_EQ(LoadU16(block.data() + 10), 1);
-  EXPECT_EQ(LoadU32(block.data() + 16), 62u);
-  EXPECT_EQ(LoadU32(block.data() + 20), 0u);  // padding to the next multiple of 8
-  EXPECT_EQ(LoadU32(block.data() + 24), 0x55667788u);
-  EXPECT_EQ(LoadU32(block.data() + 28), 0x11223344u);
-  EXPECT_EQ(LoadU32(block.data() + 32), 256u);
-  EXPECT_EQ(LoadU32(block.data() + 36), 1u);
-}
-
-TEST(DeviceRequestLayout, sizes_of_the_known_requests) {
-  DeviceRequest platform;
-  platform.code = kHostPlatformCodeRequest;
-  platform.payload.resize(248);
-  EXPECT_EQ(EncodeDeviceRequest(platform).size(), 264u);
-  EXPECT_EQ(EncodeTwoWordReport(kTaskbarStateReport, 1, 0).size(), 24u);
-  EXPECT_EQ(DeviceBufferOffset(0), 16u);
-  EXPECT_EQ(DeviceBufferOffset(1), 24u);
-  EXPECT_EQ(DeviceBufferOffset(8), 24u);
-  EXPECT_EQ(DeviceBufferOffset(9), 32u);
-}
-
-TEST(DeviceRequestLayout, two_word_report) {
-  const std::vector<uint8_t> block = EncodeTwoWordReport(kKeyboardHotkeysReport, 2, 3);
-  EXPECT_EQ(LoadU32(block.data()), 0x8501u);
-  EXPECT_EQ(LoadU32(block.data() + 4), 0u);
-  EXPECT_EQ(LoadU16(block.data() + 8), 8);
-  EXPECT_EQ(LoadU16(block.data() + 10), 0);
-  EXPECT_EQ(LoadU32(block.data() + 16), 2u);
-  EXPECT_EQ(LoadU32(block.data() + 20), 3u);
-}
-
-TEST(DeviceRequestLayout, decode_round_trips_and_rejects_short_blocks) {
-  DeviceRequest request;
-  request.code = kHostShareListRequest;
-  request.status = kDeviceStatusBufferTooSmall;
-  request.payload = {1, 2, 3};
-  request.buffers.push_back({0xABCDEF, 512, 1});
-  request.buffers.push_back({0x10, 0, 0});
-  const std::vector<uint8_t> block = EncodeDeviceRequest(request);
-  const auto decoded = DecodeDeviceRequest(block);
-  ASSERT_TRUE(decoded);
-  EXPECT_EQ(decoded->code, request.code);
-  EXPECT_EQ(decoded->status, request.status);
-  EXPECT_EQ(decoded->payload, request.payload);
-  ASSERT_EQ(decoded->buffers.size(), 2u);
-  EXPECT_EQ(decoded->buffers[0].address, 0xABCDEFu);
-  EXPECT_EQ(decoded->buffers[0].byteCount, 512u);
-  EXPECT_EQ(DeviceRequestStatus(block), kDeviceStatusBufferTooSmall);
-
-  for (size_t cut : {size_t{0}, size_t{15}, size_t{18}, block.size() - 1}) {
-    EXPECT_FALSE(DecodeDeviceRequest(std::span<const uint8_t>(block.data(), cut))) << cut;
+// Bytes from hex digits; spaces only group them for the eye.
+std::vector<uint8_t> Hex(const std::string& digits) {
+  std::vector<uint8_t> bytes;
+  std::string pair;
+  for (const char c : digits) {
+    if (std::isspace(static_cast<unsigned char>(c)))
+      continue;
+    pair += c;
+    if (pair.size() == 2) {
+      bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+      pair.clear();
+    }
   }
-  EXPECT_EQ(DeviceRequestStatus(std::span<const uint8_t>(block.data(), 7)), 0xFFFFFFFFu);
+  return bytes;
+}
+
+DeviceRequest Request(uint32_t code, uint32_t status, std::vector<uint8_t> payload,
+                      std::vector<DeviceBuffer> buffers = {}) {
+  return DeviceRequest{code, status, std::move(payload), std::move(buffers)};
+}
+
+// Header: code, status, inline size, descriptor count, reserved; then the
+// inline payload; then, from the next multiple of 8, the descriptors.
+TEST(DeviceRequestLayout, blocks_as_the_device_reads_them_and_back) {
+  const DeviceBuffer kWritable{0x1122334455667788ull, 256, kDeviceBufferWritable};
+  const DeviceBuffer kPlain{0xABCDEF, 0, 0};
+  const struct {
+    const char* what;
+    DeviceRequest request;
+    const char* block;
+  } rows[] = {
+      // clang-format off
+      {"bare header",                    Request(0x8040, 0, {}),
+       "40800000 00000000 0000 0000 00000000"},
+      {"status as given",                Request(0x8041, 0xF0000009, {}),
+       "41800000 090000f0 0000 0000 00000000"},
+      {"payload without descriptors is not padded", Request(0x8500, 0, {1, 2, 3}),
+       "00850000 00000000 0300 0000 00000000 010203"},
+      {"descriptor right after the header", Request(0x8041, 0, {}, {kWritable}),
+       "41800000 00000000 0000 0100 00000000 88776655 44332211 00010000 01000000"},
+      {"4 inline bytes: descriptor at 24", Request(0x8041, 0, {62, 0, 0, 0}, {kWritable}),
+       "41800000 00000000 0400 0100 00000000 3e000000 00000000 88776655 44332211 00010000 01000000"},
+      {"8 inline bytes: no padding",     Request(0x8041, 0, {1, 2, 3, 4, 5, 6, 7, 8}, {kPlain}),
+       "41800000 00000000 0800 0100 00000000 01020304 05060708 efcdab00 00000000 00000000 00000000"},
+      {"9 inline bytes: descriptor at 32", Request(0x8041, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {kPlain}),
+       "41800000 00000000 0900 0100 00000000 01020304 05060708 09000000 00000000 efcdab00 00000000 00000000 00000000"},
+      {"two descriptors",                Request(0x8041, 0, {1}, {kPlain, kWritable}),
+       "41800000 00000000 0100 0200 00000000 01000000 00000000 efcdab00 00000000 00000000 00000000 88776655 44332211 00010000 01000000"},
+      // clang-format on
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::vector<uint8_t> block = EncodeDeviceRequest(row.request);
+    EXPECT_EQ(block, Hex(row.block));
+
+    const auto decoded = DecodeDeviceRequest(block);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->code, row.request.code);
+    EXPECT_EQ(decoded->status, row.request.status);
+    EXPECT_EQ(decoded->payload, row.request.payload);
+    ASSERT_EQ(decoded->buffers.size(), row.request.buffers.size());
+    for (size_t i = 0; i < decoded->buffers.size(); ++i) {
+      EXPECT_EQ(decoded->buffers[i].address, row.request.buffers[i].address);
+      EXPECT_EQ(decoded->buffers[i].byteCount, row.request.buffers[i].byteCount);
+      EXPECT_EQ(decoded->buffers[i].flags, row.request.buffers[i].flags);
+    }
+    EXPECT_EQ(DeviceRequestCodeOf(block), row.request.code);
+    EXPECT_EQ(DeviceRequestStatus(block), row.request.status);
+    // Cut anywhere, into the header, the payload, the padding or a
+    // descriptor, a block is shorter than it says.
+    for (size_t cut = 0; cut < block.size(); ++cut)
+      EXPECT_FALSE(DecodeDeviceRequest(std::span<const uint8_t>(block.data(), cut))) << cut;
+  }
+}
+
+TEST(DeviceRequestLayout, two_word_report_is_8_inline_bytes) {
+  EXPECT_EQ(EncodeTwoWordReport(0x8501, 2, 0xAABBCCDD),
+            Hex("01850000 00000000 0800 0000 00000000 02000000 ddccbbaa"));
+}
+
+TEST(DeviceRequestLayout, fields_of_blocks_too_short_to_hold_them) {
+  const std::vector<uint8_t> block = Hex("41800000 090000f0");
+  const auto cut = [&](size_t n) { return std::span<const uint8_t>(block.data(), n); };
+  EXPECT_EQ(DeviceRequestCodeOf(cut(3)), 0u);
+  EXPECT_EQ(DeviceRequestCodeOf(cut(4)), 0x8041u);
+  EXPECT_EQ(DeviceRequestStatus(cut(7)), 0xFFFFFFFFu);
+  EXPECT_EQ(DeviceRequestStatus(cut(8)), 0xF0000009u);
 }
 
 }  // namespace
