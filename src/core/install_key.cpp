@@ -7,7 +7,7 @@ namespace mantlet {
 std::optional<std::wstring> ReadInstallLocation(DWORD maxBytes) {
   return ReadFromInstallKey([&](HKEY key) -> std::optional<std::wstring> {
     std::wstring text;
-    if (!ReadLongStringValue(key, L"InstallLocation", maxBytes, &text).found())
+    if (!ReadLongStringValue(key, L"InstallLocation", maxBytes, &text, TextTypes::kAnyType).found())
       return std::nullopt;
     return text;
   });

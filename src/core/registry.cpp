@@ -105,7 +105,8 @@ ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t u
   return Found(type, bytes);
 }
 
-ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text) {
+ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text,
+                              TextTypes types) {
   constexpr int kGrowRounds = 8;
   std::vector<BYTE> data(128);
   DWORD type = REG_NONE;
@@ -123,7 +124,7 @@ ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, st
     return Malformed(type, bytes);
   if (status != ERROR_SUCCESS)
     return Refused(status, type, bytes);
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
+  if (types == TextTypes::kStringsOnly && type != REG_SZ && type != REG_EXPAND_SZ)
     return Malformed(type, bytes);
   std::wstring out(bytes / sizeof(wchar_t), L'\0');
   memcpy(out.data(), data.data(), out.size() * sizeof(wchar_t));

@@ -51,9 +51,13 @@ ValueRead ReadDwordValue(HKEY key, const wchar_t* name, DWORD* value);
 inline constexpr size_t kLongestString = 1023;
 ValueRead ReadStringValue(HKEY key, const wchar_t* name, wchar_t* text, size_t units);
 
-// A REG_SZ of any length up to `maxBytes` (terminator included), read again
-// while it grows between two reads; text stops at the first terminator.
-ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text);
+// A REG_SZ or REG_EXPAND_SZ of any length up to `maxBytes` (terminator
+// included), read again while it grows between two reads; text stops at the
+// first terminator. kAnyType takes the bytes of a value of any type as text,
+// as installers are known to store paths under other types.
+enum class TextTypes { kStringsOnly, kAnyType };
+ValueRead ReadLongStringValue(HKEY key, const wchar_t* name, size_t maxBytes, std::wstring* text,
+                              TextTypes types = TextTypes::kStringsOnly);
 
 LSTATUS WriteDwordValue(HKEY key, const wchar_t* name, DWORD value);
 // Stored with its terminator.
