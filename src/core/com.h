@@ -14,16 +14,16 @@ namespace mantlet {
 // nothing is undone for it.
 class ComScope {
  public:
-  ComScope() : result_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ComScope() : m_result(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
   ~ComScope() {
-    if (SUCCEEDED(result_))
+    if (SUCCEEDED(m_result))
       CoUninitialize();
   }
   ComScope(const ComScope&) = delete;
   ComScope& operator=(const ComScope&) = delete;
 
  private:
-  HRESULT result_;
+  HRESULT m_result;
 };
 
 }  // namespace mantlet

@@ -1,5 +1,6 @@
 #include "core/device.h"
 
+#include <atomic>
 #include <memory>
 #include <new>
 #include <utility>
@@ -19,16 +20,15 @@ constexpr DWORD kCancelGraceMs = 50;
 // Manual-reset, signalled while the tool stops; made on first use and kept
 // for the process's life.
 HANDLE StoppingEvent() {
-  static HANDLE volatile event = nullptr;
-  if (event == nullptr) {
-    HANDLE made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (made != nullptr &&
-        InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&event), made,
-                                          nullptr) != nullptr) {
-      CloseHandle(made);  // another thread was first
-    }
+  static std::atomic<HANDLE> event{nullptr};
+  HANDLE current = event.load();
+  if (current == nullptr) {
+    UniqueHandle made(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    // The first thread to make one keeps it; a later one closes its own.
+    if (made && event.compare_exchange_strong(current, made.get()))
+      return made.release();
   }
-  return event;
+  return current;
 }
 
 }  // namespace
@@ -58,37 +58,36 @@ DeviceCall::DeviceCall(std::vector<uint8_t> block, size_t dataBytes) {
   io->done.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!io->done) {
     // Send fails at once without it; the reason must not go unseen.
-    LogWrite(kTag, kModuleName, kLogError, "Can't create an event for device request 0x%x. err=%d",
-             static_cast<unsigned>(DeviceRequestCodeOf(io->block)),
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create an event for device request 0x%x",
+                 static_cast<unsigned>(DeviceRequestCodeOf(io->block)));
   }
-  io_ = io.release();
+  m_io = io.release();
 }
 
 DeviceCall::~DeviceCall() {
-  if (!leftToDevice_)
-    delete io_;
+  if (!m_leftToDevice)
+    delete m_io;
 }
 
 std::vector<uint8_t>& DeviceCall::block() {
-  return io_->block;
+  return m_io->block;
 }
 
 uint8_t* DeviceCall::data() {
-  return io_->data.data();
+  return m_io->data.data();
 }
 
 size_t DeviceCall::dataSize() const {
-  return io_->data.size();
+  return m_io->data.size();
 }
 
 DeviceResult DeviceCall::Send(HANDLE device, HANDLE abandon, DWORD boundMs) {
-  if (leftToDevice_ || !io_->done)
+  if (m_leftToDevice || !m_io->done)
     return {DeviceAnswer::kFailed, ERROR_INVALID_HANDLE};
   const HANDLE stopping = StoppingEvent();
   if (stopping != nullptr && WaitForSingleObject(stopping, 0) == WAIT_OBJECT_0)
     return {DeviceAnswer::kGivenUp, ERROR_OPERATION_ABORTED};
-  Io& io = *io_;
+  Io& io = *m_io;
   io.overlapped = {};
   io.overlapped.hEvent = io.done.get();
   ResetEvent(io.done.get());
@@ -118,7 +117,7 @@ DeviceResult DeviceCall::Send(HANDLE device, HANDLE abandon, DWORD boundMs) {
   // its memory is ours again; one that does not keeps it.
   CancelIoEx(device, &io.overlapped);
   if (WaitForSingleObject(io.done.get(), kCancelGraceMs) != WAIT_OBJECT_0) {
-    leftToDevice_ = true;
+    m_leftToDevice = true;
     io.done.release();  // the device may still signal it
     MLOG(kLogWarning, kTag, "Device request 0x%x got no answer; it is given up",
          static_cast<unsigned>(DeviceRequestCodeOf(io.block)));

@@ -60,8 +60,8 @@ class DeviceCall {
 
  private:
   struct Io;
-  Io* io_;
-  bool leftToDevice_ = false;
+  Io* m_io;
+  bool m_leftToDevice = false;
 };
 
 // While the tool stops, every request still waiting for the device is given

@@ -13,14 +13,14 @@ namespace mantlet {
 // Restores the thread's last-error code when it goes out of scope.
 class LastErrorKeeper {
  public:
-  LastErrorKeeper() : error_(GetLastError()) {}
-  ~LastErrorKeeper() { SetLastError(error_); }
+  LastErrorKeeper() : m_error(GetLastError()) {}
+  ~LastErrorKeeper() { SetLastError(m_error); }
   LastErrorKeeper(const LastErrorKeeper&) = delete;
   LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-  DWORD value() const { return error_; }
+  DWORD value() const { return m_error; }
 
  private:
-  DWORD error_;
+  DWORD m_error;
 };
 
 template <typename Traits>
@@ -29,9 +29,9 @@ class UniqueAny {
   using Type = typename Traits::Type;
 
   UniqueAny() = default;
-  explicit UniqueAny(Type value) : value_(value) {}
+  explicit UniqueAny(Type value) : m_value(value) {}
   ~UniqueAny() { reset(); }
-  UniqueAny(UniqueAny&& other) noexcept : value_(other.release()) {}
+  UniqueAny(UniqueAny&& other) noexcept : m_value(other.release()) {}
   UniqueAny& operator=(UniqueAny&& other) noexcept {
     if (this != &other)
       reset(other.release());
@@ -40,13 +40,14 @@ class UniqueAny {
   UniqueAny(const UniqueAny&) = delete;
   UniqueAny& operator=(const UniqueAny&) = delete;
 
-  Type get() const { return value_; }
-  bool valid() const { return value_ != Traits::Empty(); }
+  Type get() const { return m_value; }
+  Type operator->() const { return m_value; }  // for the pointer kinds
+  bool valid() const { return m_value != Traits::Empty(); }
   explicit operator bool() const { return valid(); }
 
-  Type release() { return std::exchange(value_, Traits::Empty()); }
+  Type release() { return std::exchange(m_value, Traits::Empty()); }
   void reset(Type value = Traits::Empty()) {
-    const Type old = std::exchange(value_, value);
+    const Type old = std::exchange(m_value, value);
     if (old != Traits::Empty()) {
       LastErrorKeeper keep;
       Traits::Close(old);
@@ -55,11 +56,11 @@ class UniqueAny {
   // For out-parameters of creating calls: resets, then hands out the slot.
   Type* put() {
     reset();
-    return &value_;
+    return &m_value;
   }
 
  private:
-  Type value_ = Traits::Empty();
+  Type m_value = Traits::Empty();
 };
 
 struct KernelHandleTraits {  // events, threads, processes, mutexes: empty is null
@@ -101,13 +102,13 @@ using UniqueLibrary = UniqueAny<LibraryTraits>;
 // A critical section held for a scope.
 class CriticalSectionLock {
  public:
-  explicit CriticalSectionLock(CRITICAL_SECTION& cs) : cs_(cs) { EnterCriticalSection(&cs_); }
-  ~CriticalSectionLock() { LeaveCriticalSection(&cs_); }
+  explicit CriticalSectionLock(CRITICAL_SECTION& cs) : m_cs(cs) { EnterCriticalSection(&m_cs); }
+  ~CriticalSectionLock() { LeaveCriticalSection(&m_cs); }
   CriticalSectionLock(const CriticalSectionLock&) = delete;
   CriticalSectionLock& operator=(const CriticalSectionLock&) = delete;
 
  private:
-  CRITICAL_SECTION& cs_;
+  CRITICAL_SECTION& m_cs;
 };
 
 // GetProcAddress gives a generic function pointer; the caller names the type.
@@ -130,5 +131,24 @@ struct NetEnumTraits {  // network resource enumerations (WNetOpenEnum)
   static void Close(Type h) { WNetCloseEnum(h); }
 };
 using UniqueNetEnum = UniqueAny<NetEnumTraits>;
+
+// LocalAlloc'd blocks the system hands out (security descriptors, SIDs, ACLs).
+template <typename T>
+struct LocalTraits {
+  using Type = T;
+  static Type Empty() { return nullptr; }
+  static void Close(Type h) { LocalFree(h); }
+};
+template <typename T>
+using UniqueLocal = UniqueAny<LocalTraits<T>>;
+
+template <typename T>
+struct ComTraits {
+  using Type = T*;
+  static Type Empty() { return nullptr; }
+  static void Close(Type p) { p->Release(); }
+};
+template <typename T>
+using UniqueCom = UniqueAny<ComTraits<T>>;
 
 }  // namespace mantlet

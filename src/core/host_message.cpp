@@ -15,46 +15,46 @@ constexpr size_t kFieldListLengthOffset = 16;
 }  // namespace
 
 HostMessageBuilder::HostMessageBuilder(uint32_t type)
-    : buffer_(new (std::nothrow) uint8_t[kHostMessageInitialCapacity]),
-      capacity_(buffer_ ? kHostMessageInitialCapacity : 0) {
-  if (!buffer_)
+    : m_buffer(new (std::nothrow) uint8_t[kHostMessageInitialCapacity]),
+      m_capacity(m_buffer ? kHostMessageInitialCapacity : 0) {
+  if (!m_buffer)
     return;
   const uint32_t header[] = {type, 0, 1, 0, 0, 4096, 0};
   for (size_t i = 0; i < std::size(header); ++i)
-    StoreU32(buffer_.get() + 4 * i, header[i]);
-  size_ = kHostMessageHeaderSize;
+    StoreU32(m_buffer.get() + 4 * i, header[i]);
+  m_size = kHostMessageHeaderSize;
 }
 
 bool HostMessageBuilder::AddField(uint32_t tag, const void* data, uint32_t length) {
-  if (!buffer_ || (data == nullptr && length != 0))
+  if (!m_buffer || (data == nullptr && length != 0))
     return false;
-  const size_t needed = size_ + kHostFieldHeaderSize + length;
+  const size_t needed = m_size + kHostFieldHeaderSize + length;
   if (needed > UINT32_MAX) {
-    buffer_.reset();
+    m_buffer.reset();
     return false;
   }
-  if (needed > capacity_) {
-    size_t grown = capacity_;
+  if (needed > m_capacity) {
+    size_t grown = m_capacity;
     while (grown < needed)
       grown *= 2;
     std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
     if (!bigger) {
-      buffer_.reset();
+      m_buffer.reset();
       return false;
     }
-    memcpy(bigger.get(), buffer_.get(), size_);
-    buffer_ = std::move(bigger);
-    capacity_ = grown;
+    memcpy(bigger.get(), m_buffer.get(), m_size);
+    m_buffer = std::move(bigger);
+    m_capacity = grown;
   }
-  uint8_t* field = buffer_.get() + size_;
+  uint8_t* field = m_buffer.get() + m_size;
   StoreU32(field, length);
   StoreU32(field + 4, tag);
-  StoreU32(field + 8, nextIndex_++);
+  StoreU32(field + 8, m_nextIndex++);
   if (length != 0)
     memcpy(field + kHostFieldHeaderSize, data, length);
-  size_ = needed;
-  StoreU32(buffer_.get() + kFieldListLengthOffset,
-           static_cast<uint32_t>(size_ - kHostMessageHeaderSize));
+  m_size = needed;
+  StoreU32(m_buffer.get() + kFieldListLengthOffset,
+           static_cast<uint32_t>(m_size - kHostMessageHeaderSize));
   return true;
 }
 

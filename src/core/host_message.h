@@ -49,16 +49,16 @@ class HostMessageBuilder {
   bool AddField(uint32_t tag, const void* data, uint32_t length);
   bool AddU32Field(uint32_t tag, uint32_t value);
 
-  bool ok() const { return buffer_ != nullptr; }
-  const uint8_t* data() const { return buffer_.get(); }
-  uint32_t size() const { return static_cast<uint32_t>(size_); }
-  size_t capacity() const { return capacity_; }
+  bool ok() const { return m_buffer != nullptr; }
+  const uint8_t* data() const { return m_buffer.get(); }
+  uint32_t size() const { return static_cast<uint32_t>(m_size); }
+  size_t capacity() const { return m_capacity; }
 
  private:
-  std::unique_ptr<uint8_t[]> buffer_;
-  size_t capacity_ = 0;
-  size_t size_ = 0;
-  uint32_t nextIndex_ = 0;
+  std::unique_ptr<uint8_t[]> m_buffer;
+  size_t m_capacity = 0;
+  size_t m_size = 0;
+  uint32_t m_nextIndex = 0;
 };
 
 struct ToolVersion {

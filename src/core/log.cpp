@@ -25,11 +25,9 @@ constexpr size_t kPathRoom = 1024;
 // Two in-flight counters: SetLogHook switches writers to the other one and
 // waits for the old one to drain, so it never returns while a thread is still
 // inside the hook it replaced.
-LONG g_inFlight[2] = {0, 0};
-LONG* volatile g_inFlightInUse = &g_inFlight[0];
-LogHook volatile g_hook = &LogFileWriter;
-
-volatile bool g_echo = true;
+std::atomic<long> g_inFlight[2] = {0, 0};
+std::atomic<std::atomic<long>*> g_inFlightInUse{&g_inFlight[0]};
+std::atomic<LogHook> g_hook{&LogFileWriter};
 
 // File state. The handle and the last check are swapped atomically; the
 // directory and path are only rewritten on the (at most once a second)
@@ -37,12 +35,12 @@ volatile bool g_echo = true;
 SRWLOCK g_pathLock = SRWLOCK_INIT;
 char g_directory[kPathRoom] = {};
 char g_path[kPathRoom] = {};
-HANDLE volatile g_file = INVALID_HANDLE_VALUE;
+std::atomic<HANDLE> g_file{INVALID_HANDLE_VALUE};
 // Held for each append, and for the close of a replaced handle: a writer
 // reads g_file under it, so no line goes to a handle value that was closed
 // meanwhile and may already name another object of the host process.
 SRWLOCK g_appendLock = SRWLOCK_INIT;
-volatile LONG64 g_lastCheck = 0;
+std::atomic<LONG64> g_lastCheck{0};
 
 // The identity of the open log file, read once per handle: an open file's
 // volume and index never change, and under Wine each read asks the mount
@@ -77,13 +75,12 @@ LONG64 NowSeconds() {
 // For a handle already taken out of g_file.
 void CloseReplacedFile(HANDLE file) {
   AcquireSRWLockExclusive(&g_appendLock);
-  CloseHandle(file);
+  UniqueFile(file).reset();
   ReleaseSRWLockExclusive(&g_appendLock);
 }
 
 void CloseCurrentFile() {
-  HANDLE old =
-      InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), INVALID_HANDLE_VALUE);
+  HANDLE old = g_file.exchange(INVALID_HANDLE_VALUE);
   if (old != INVALID_HANDLE_VALUE)
     CloseReplacedFile(old);
 }
@@ -133,30 +130,26 @@ void UpdatePath() {
 // Lets the interactive users read and write a log file this process created,
 // so that later sessions under other accounts can go on appending to it.
 void GrantInteractiveUsers(HANDLE file) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  PACL dacl = nullptr;  // inside the descriptor
+  UniqueLocal<PSECURITY_DESCRIPTOR> descriptor;
+  UniqueLocal<PSID> interactive;
   if (GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                      nullptr, &descriptor) != ERROR_SUCCESS) {
+                      nullptr, descriptor.put()) != ERROR_SUCCESS ||
+      !ConvertStringSidToSidW(L"IU", interactive.put())) {
     return;
   }
-  PSID interactive = nullptr;
-  if (ConvertStringSidToSidW(L"IU", &interactive)) {
-    EXPLICIT_ACCESSW access = {};
-    access.grfAccessPermissions = GENERIC_READ | GENERIC_WRITE;
-    access.grfAccessMode = SET_ACCESS;
-    access.grfInheritance = NO_INHERITANCE;
-    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-    access.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
-    access.Trustee.ptstrName = static_cast<LPWSTR>(interactive);
-    PACL merged = nullptr;
-    if (SetEntriesInAclW(1, &access, dacl, &merged) == ERROR_SUCCESS) {
-      SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, merged,
-                      nullptr);
-      LocalFree(merged);
-    }
-    LocalFree(interactive);
+  EXPLICIT_ACCESSW access = {};
+  access.grfAccessPermissions = GENERIC_READ | GENERIC_WRITE;
+  access.grfAccessMode = SET_ACCESS;
+  access.grfInheritance = NO_INHERITANCE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(interactive.get());
+  UniqueLocal<PACL> merged;
+  if (SetEntriesInAclW(1, &access, dacl, merged.put()) == ERROR_SUCCESS) {
+    SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, merged.get(),
+                    nullptr);
   }
-  LocalFree(descriptor);
 }
 
 HANDLE OpenLogFile(const char* path) {
@@ -201,7 +194,7 @@ void CheckLogFile() {
   HANDLE current = g_file;
   if (current != INVALID_HANDLE_VALUE && now == g_lastCheck)
     return;
-  if (InterlockedExchange64(&g_lastCheck, now) == now)
+  if (g_lastCheck.exchange(now) == now)
     return;
 
   AcquireSRWLockExclusive(&g_pathLock);
@@ -226,7 +219,7 @@ void CheckLogFile() {
   }
   // Swapped under the lock, so that a check on another thread never caches
   // the identity of a handle that is about to be closed.
-  HANDLE replaced = InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_file), fresh);
+  HANDLE replaced = g_file.exchange(fresh);
   if (replaced != INVALID_HANDLE_VALUE && replaced != fresh)
     CloseReplacedFile(replaced);
   ReleaseSRWLockExclusive(&g_pathLock);
@@ -251,18 +244,14 @@ void LogFileWriter(const char* line, size_t length) {
   if (file != INVALID_HANDLE_VALUE)
     WriteFile(file, line, static_cast<DWORD>(length), &written, &atEnd);
   ReleaseSRWLockExclusive(&g_appendLock);
-  if (g_echo)
-    _write(2, line, static_cast<unsigned>(length));
+  _write(2, line, static_cast<unsigned>(length));
 }
 
 LogHook SetLogHook(LogHook hook) {
-  LogHook old = reinterpret_cast<LogHook>(InterlockedExchangePointer(
-      reinterpret_cast<PVOID volatile*>(&g_hook), reinterpret_cast<PVOID>(hook)));
-  MemoryBarrier();
-  LONG* previous = g_inFlightInUse;
-  LONG* next = previous == &g_inFlight[0] ? &g_inFlight[1] : &g_inFlight[0];
-  InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_inFlightInUse), next);
-  while (InterlockedCompareExchange(previous, 0, 0) != 0)
+  LogHook old = g_hook.exchange(hook);
+  std::atomic<long>* previous = g_inFlightInUse.load();
+  g_inFlightInUse.store(previous == &g_inFlight[0] ? &g_inFlight[1] : &g_inFlight[0]);
+  while (previous->load() != 0)
     Sleep(1);
   return old;
 }
@@ -281,11 +270,11 @@ void LogWrite(const char* tag, const char* module, int level, const char* format
   va_end(args);
 
   for (;;) {
-    LONG* counter = g_inFlightInUse;
-    InterlockedIncrement(counter);
-    LogHook hook = g_hook;
+    std::atomic<long>* counter = g_inFlightInUse.load();
+    ++*counter;
+    const LogHook hook = g_hook.load();
     hook(line, length);
-    InterlockedDecrement(counter);
+    --*counter;
     // A hook swapped in meanwhile gets the line too: delivered twice rather
     // than lost.
     if (hook == g_hook)

@@ -95,9 +95,9 @@ OwnedThread::~OwnedThread() {
 }
 
 bool OwnedThread::Prepare() {
-  if (!stopEvent_)
-    stopEvent_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  return stopEvent_.valid();
+  if (!m_stopEvent)
+    m_stopEvent.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  return m_stopEvent.valid();
 }
 
 bool OwnedThread::Start(const char* name, Body body) {
@@ -106,7 +106,7 @@ bool OwnedThread::Start(const char* name, Body body) {
   if (!Prepare())
     return false;
   std::unique_ptr<Launch> launch(new (std::nothrow)
-                                     Launch{name, std::move(body), stopEvent_.get()});
+                                     Launch{name, std::move(body), m_stopEvent.get()});
   if (!launch) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
@@ -116,27 +116,26 @@ bool OwnedThread::Start(const char* name, Body body) {
   if (thread == nullptr)
     return false;
   launch.release();  // the thread owns it now
-  thread_.reset(thread);
-  id_ = id;
+  m_thread.reset(thread);
+  m_id = id;
   return true;
 }
 
 bool OwnedThread::Stop() {
-  if (!thread_)
+  if (!m_thread)
     return true;
-  if (!SetEvent(stopEvent_.get())) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't signal a thread to stop. err=%d",
-             static_cast<int>(GetLastError()));
+  if (!SetEvent(m_stopEvent.get())) {
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't signal a thread to stop");
     // The thread still waits on the event: its handle must stay valid, and
     // the caller keeps alive whatever the thread uses.
-    stopEvent_.release();
-    thread_.reset();
+    m_stopEvent.release();
+    m_thread.reset();
     return false;
   }
-  WaitAnsweringSentMessages(thread_.get(), INFINITE);
-  thread_.reset();
-  stopEvent_.reset();
-  id_ = 0;
+  WaitAnsweringSentMessages(m_thread.get(), INFINITE);
+  m_thread.reset();
+  m_stopEvent.reset();
+  m_id = 0;
   return true;
 }
 

@@ -49,19 +49,19 @@ class OwnedThread {
   // logs and keeps it). True when no thread runs (any more).
   bool Stop();
 
-  bool running() const { return thread_.valid(); }
+  bool running() const { return m_thread.valid(); }
   // To wait for the thread's end along with something else; Stop joins.
-  HANDLE handle() const { return thread_.get(); }
-  HANDLE stopEvent() const { return stopEvent_.get(); }
-  DWORD id() const { return id_; }
+  HANDLE handle() const { return m_thread.get(); }
+  HANDLE stopEvent() const { return m_stopEvent.get(); }
+  DWORD id() const { return m_id; }
 
  private:
   struct Launch;
   static DWORD WINAPI Main(void* launch);
 
-  UniqueHandle stopEvent_;
-  UniqueHandle thread_;
-  DWORD id_ = 0;
+  UniqueHandle m_stopEvent;
+  UniqueHandle m_thread;
+  DWORD m_id = 0;
 };
 
 // Runs `work` on a thread of its own and waits for it at most `boundMs`, or

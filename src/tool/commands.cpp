@@ -218,32 +218,32 @@ void ReadCommands(HANDLE mailslot) {
 // its handle is closed, keeps that memory for good.
 class HostEventWait {
  public:
-  HostEventWait() : io_(std::make_unique<Io>()) {
-    io_->event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    device_ = OpenToolsDevice();
+  HostEventWait() : m_io(std::make_unique<Io>()) {
+    m_io->event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    m_device = OpenToolsDevice();
     // Without the device the event must never wake the loop.
-    if (!device_ && io_->event)
-      ResetEvent(io_->event.get());
+    if (!m_device && m_io->event)
+      ResetEvent(m_io->event.get());
     DeviceRequest request;
     request.code = kHostEventWaitRequest;
-    io_->block = EncodeDeviceRequest(request);
-    io_->overlapped.hEvent = io_->event.get();
+    m_io->block = EncodeDeviceRequest(request);
+    m_io->overlapped.hEvent = m_io->event.get();
   }
 
   ~HostEventWait() {
     // A wait still pending is not cancelled (a device need not have a cancel
     // routine): closing the handle ends it. The device then hands the
     // request back, and only then may its memory go.
-    device_.reset();
-    if (pending_ && WaitForSingleObject(io_->event.get(), kHandBackMs) != WAIT_OBJECT_0) {
+    m_device.reset();
+    if (m_pending && WaitForSingleObject(m_io->event.get(), kHandBackMs) != WAIT_OBJECT_0) {
       MLOG(kLogWarning, kToolTag,
            "The host event wait was not handed back; it is left to the device");
-      io_->event.release();
-      io_.release();
+      m_io->event.release();
+      m_io.release();
     }
   }
 
-  HANDLE event() const { return io_->event.get(); }
+  HANDLE event() const { return m_io->event.get(); }
 
   enum class Outcome {
     kPending,   // a wait is pending: the quiet time runs
@@ -253,12 +253,12 @@ class HostEventWait {
 
   // The device event fired.
   Outcome Serve() {
-    if (pending_) {
-      pending_ = false;
+    if (m_pending) {
+      m_pending = false;
       DWORD returned = 0;
       // The event is signalled: the request is complete, nothing is waited for.
       const bool fetched =
-          GetOverlappedResult(device_.get(), &io_->overlapped, &returned, FALSE) != FALSE;
+          GetOverlappedResult(m_device.get(), &m_io->overlapped, &returned, FALSE) != FALSE;
       const bool again = fetched ? StatusAsksForMore() : GetLastError() == ERROR_RETRY;
       // Any other outcome leaves the event signalled: the next wait comes back
       // here at once, after the terminate and command events had their turn.
@@ -267,12 +267,12 @@ class HostEventWait {
     }
     if (!Send()) {
       // Still wanted: the event stays signalled and the next turn goes on.
-      SetEvent(io_->event.get());
+      SetEvent(m_io->event.get());
       return Outcome::kComeBack;
     }
-    if (pending_)
+    if (m_pending)
       return Outcome::kPending;
-    ResetEvent(io_->event.get());
+    ResetEvent(m_io->event.get());
     return Outcome::kIdle;
   }
 
@@ -287,7 +287,7 @@ class HostEventWait {
   static constexpr DWORD kHandBackMs = 250;
 
   bool StatusAsksForMore() const {
-    const uint32_t status = DeviceRequestStatus(io_->block);
+    const uint32_t status = DeviceRequestStatus(m_io->block);
     return status == kDeviceStatusSuccess || status == kDeviceStatusWaitAgain;
   }
 
@@ -295,13 +295,13 @@ class HostEventWait {
   // gave way instead: a device that keeps answering at once would otherwise
   // hold this thread here, deaf to the terminate and command events.
   bool Send() {
-    std::vector<uint8_t>& block = io_->block;
+    std::vector<uint8_t>& block = m_io->block;
     for (int turn = 0; turn < kImmediateAnswersPerTurn; ++turn) {
       StoreU32(block.data() + 4, 0);  // status
       DWORD returned = 0;
-      if (DeviceIoControl(device_.get(), kToolsDeviceIoControl, block.data(),
+      if (DeviceIoControl(m_device.get(), kToolsDeviceIoControl, block.data(),
                           static_cast<DWORD>(block.size()), block.data(),
-                          static_cast<DWORD>(block.size()), &returned, &io_->overlapped)) {
+                          static_cast<DWORD>(block.size()), &returned, &m_io->overlapped)) {
         if (StatusAsksForMore())
           continue;
         return true;
@@ -310,15 +310,15 @@ class HostEventWait {
       if (error == ERROR_RETRY)
         continue;
       if (error == ERROR_IO_PENDING)
-        pending_ = true;
+        m_pending = true;
       return true;
     }
     return false;
   }
 
-  std::unique_ptr<Io> io_;
-  UniqueFile device_;
-  bool pending_ = false;
+  std::unique_ptr<Io> m_io;
+  UniqueFile m_device;
+  bool m_pending = false;
 };
 
 // False once a WM_QUIT came: the stop's second way of ending the worker.
@@ -332,8 +332,9 @@ bool PumpMessages() {
   return true;
 }
 
-// The worker's loop. COM is its own: it runs the components' commands.
-void RunWorker() {
+}  // namespace
+
+void RunCommandWorker(HANDLE terminateEvent) {
   const ComScope com;
   // Without it the commands still run; the device side stays quiet.
   std::unique_ptr<HostEventWait> hostEvents;
@@ -345,12 +346,12 @@ void RunWorker() {
   // take records off a slot nobody signalled.
   bool quiet = false;
   for (;;) {
-    const HANDLE handles[] = {g_tool.terminateEvent, g_tool.commandEvent, deviceEvent};
+    const HANDLE handles[] = {terminateEvent, g_tool.commandEvent.get(), deviceEvent};
     const DWORD count = deviceEvent != nullptr ? 3 : 2;
     const DWORD timeout = quiet ? kShortcutQuietTimeMs : kUnsignalledReadMs;
     const DWORD wait = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
     if (wait == WAIT_OBJECT_0 + 1) {
-      ReadCommands(g_tool.mailslot);
+      ReadCommands(g_tool.mailslot.get());
     } else if (wait == WAIT_OBJECT_0 + 2 && count == 3) {
       // While a wait is pending, every wake starts the quiet time anew.
       switch (hostEvents->Serve()) {
@@ -372,14 +373,12 @@ void RunWorker() {
         if (g_components.shareMapping)
           RunGuarded("The shortcut refresh", &RefreshShareShortcuts);
       }
-      ReadCommands(g_tool.mailslot);
+      ReadCommands(g_tool.mailslot.get());
     } else {
       break;  // terminate event or a failed wait
     }
   }
 }
-
-}  // namespace
 
 void RunCommandRecord(std::span<const uint8_t> message) {
   if (const std::optional<CommandRecordView> record = ParseCommandRecord(message)) {
@@ -389,11 +388,6 @@ void RunCommandRecord(std::span<const uint8_t> message) {
     snprintf(where, sizeof(where), "Command %d", static_cast<int>(record->command));
     RunGuarded(where, [&] { RunCommand(*record); });
   }
-}
-
-DWORD WINAPI CommandWorkerMain(void*) {
-  RunGuarded("The command worker", &RunWorker);
-  return 0;
 }
 
 }  // namespace mantlet

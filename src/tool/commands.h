@@ -10,7 +10,9 @@
 
 namespace mantlet {
 
-DWORD WINAPI CommandWorkerMain(void* unused);
+// The worker's loop, until `terminateEvent` or a WM_QUIT. COM is its own: it
+// runs the components' commands.
+void RunCommandWorker(HANDLE terminateEvent);
 
 // Runs one command record (already read whole); malformed ones are dropped
 // without a word. Exposed for the component tests.

@@ -52,8 +52,8 @@ void LaunchEducationApp() {
     return;
   }
   g_educationPid = process.dwProcessId;
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
+  UniqueHandle(process.hProcess).reset();
+  UniqueHandle(process.hThread).reset();
 }
 
 void EndEducationApp() {

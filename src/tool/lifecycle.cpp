@@ -79,17 +79,9 @@ bool StartComponent(Component& component, const char* name) {
   return started;
 }
 
-void CloseChannelHandle(HANDLE& handle) {
-  if (handle != INVALID_HANDLE_VALUE) {
-    CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
-  }
-}
-
 int FailStart(const char* message) {
   // The error code is read before anything else can change it.
-  const DWORD error = GetLastError();
-  MLOG(kLogWarning, kToolTag, message, static_cast<int>(error));
+  MLOG_FAILURE(kLogWarning, kToolTag, GetLastError(), "%s", message);
   StopToolInternal(false);
   return -1;
 }
@@ -162,13 +154,10 @@ bool OnProcessAttach(HMODULE instance) {
   g_tool.instance = instance;
   CacheWindowsVersion();
 
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName);
-  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (mutex != nullptr)
-      CloseHandle(mutex);
+  UniqueHandle mutex(CreateMutexW(nullptr, FALSE, kSingleInstanceMutexName));
+  if (!mutex || GetLastError() == ERROR_ALREADY_EXISTS)
     return false;
-  }
-  g_tool.singleInstanceMutex = mutex;
+  g_tool.singleInstanceMutex = std::move(mutex);
   DisableThreadLibraryCalls(instance);
   // Without the guard the forwarder's probe would fault on every line where
   // there is no hypervisor; lines then go to the file only.
@@ -180,10 +169,7 @@ bool OnProcessAttach(HMODULE instance) {
 void OnProcessDetach() {
   // The guard lives in this module's code: it must not outlive the module.
   RemoveHostCallGuard();
-  if (g_tool.singleInstanceMutex != nullptr) {
-    CloseHandle(g_tool.singleInstanceMutex);
-    g_tool.singleInstanceMutex = nullptr;
-  }
+  g_tool.singleInstanceMutex.reset();
 }
 
 namespace {
@@ -200,26 +186,20 @@ int StartToolSteps() {
     g_tool.comThreadId = GetCurrentThreadId();
   }
 
-  g_tool.mailslot = CreateMailslotW(kMailslotName, 0, 500, nullptr);
-  if (g_tool.mailslot == INVALID_HANDLE_VALUE)
-    return FailStart("Can't create mailslot. err=%d");
+  g_tool.mailslot.reset(CreateMailslotW(kMailslotName, 0, 500, nullptr));
+  if (!g_tool.mailslot)
+    return FailStart("Can't create mailslot");
 
-  HANDLE commandEvent = CreateEventW(nullptr, FALSE, FALSE, kCommandEventName);
-  if (commandEvent == nullptr)
-    return FailStart("Can't create command event. err=%d");
-  g_tool.commandEvent = commandEvent;
+  g_tool.commandEvent.reset(CreateEventW(nullptr, FALSE, FALSE, kCommandEventName));
+  if (!g_tool.commandEvent)
+    return FailStart("Can't create command event");
 
   CreateComponents();
 
-  g_tool.terminateEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  if (g_tool.terminateEvent == nullptr) {
-    return FailStart("Can't create terminate thread event. err=%d");
-  }
-
-  g_tool.workerThread =
-      CreateThread(nullptr, 0, &CommandWorkerMain, nullptr, 0, &g_tool.workerThreadId);
-  if (g_tool.workerThread == nullptr)
-    return FailStart("Can't create working thread. err=%d");
+  if (!g_tool.worker.Prepare())
+    return FailStart("Can't create terminate thread event");
+  if (!g_tool.worker.Start("The command worker", &RunCommandWorker))
+    return FailStart("Can't create working thread");
 
   RegisterTool();
   g_tool.started = true;
@@ -249,31 +229,18 @@ void StopToolInternal(bool restoreTaskbar) {
   if (g_tool.started)
     RunGuarded("UnregisterTool", &UnregisterTool);
 
-  if (g_tool.workerThread != nullptr) {
-    // The worker ends on its terminate event. The WM_QUIT besides ends a
-    // modal loop it may be in (the shell's question before it empties the
-    // recycle bin waits for a person), and ends the worker by itself if the
-    // event cannot be signalled. One that can be told neither way keeps the
-    // channel and the components it uses: the stop goes no further rather
-    // than destroy them under it.
-    const bool signalled = SetEvent(g_tool.terminateEvent) != FALSE;
-    const bool posted = PostThreadMessageW(g_tool.workerThreadId, WM_QUIT, 0, 0) != FALSE;
-    if (!signalled && !posted) {
-      LogWrite(kToolTag, kModuleName, kLogError,
-               "Can't tell the working thread to end (err=%d); the tool is left as it is",
-               static_cast<int>(GetLastError()));
-      return;
-    }
-    // The worker may be inside a settings broadcast that reaches this
-    // thread's windows: the wait answers it.
-    WaitAnsweringSentMessages(g_tool.workerThread, INFINITE);
-    CloseHandle(g_tool.workerThread);
-    g_tool.workerThread = nullptr;
-    g_tool.workerThreadId = 0;
-  }
-  if (g_tool.terminateEvent != nullptr) {
-    CloseHandle(g_tool.terminateEvent);
-    g_tool.terminateEvent = nullptr;
+  // The worker ends on its terminate event. The WM_QUIT besides ends a
+  // modal loop it may be in (the shell's question before it empties the
+  // recycle bin waits for a person). One that cannot be told keeps the
+  // channel and the components it uses: the stop goes no further rather
+  // than destroy them under it. The join answers the settings broadcasts the
+  // worker may be sending to this thread's windows meanwhile.
+  if (g_tool.worker.running())
+    PostThreadMessageW(g_tool.worker.id(), WM_QUIT, 0, 0);
+  if (!g_tool.worker.Stop()) {
+    LogWrite(kToolTag, kModuleName, kLogError,
+             "Can't tell the working thread to end; the tool is left as it is");
+    return;
   }
 
   EndEducationApp();
@@ -291,8 +258,8 @@ void StopToolInternal(bool restoreTaskbar) {
   // A stopped tool keeps no device handle: the next start makes a new one.
   RunGuarded("BrowserSearchInfo", [] { g_components.browsers.Take(); });
 
-  CloseChannelHandle(g_tool.commandEvent);
-  CloseChannelHandle(g_tool.mailslot);
+  g_tool.commandEvent.reset();
+  g_tool.mailslot.reset();
 
   if (g_tool.comInitialized) {
     // A stop on another thread than the start cannot undo the starting

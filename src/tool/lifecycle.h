@@ -7,7 +7,9 @@
 #include <cstdint>
 
 #include "core/channel_names.h"
+#include "core/handles.h"
 #include "core/host_notification.h"
+#include "core/threads.h"
 #include "tool/component_slot.h"
 
 namespace mantlet {
@@ -30,12 +32,10 @@ inline constexpr uint32_t kNotificationsOptionId = 3;
 // it runs, and the stop routine joins it before it touches either.
 struct ToolState {
   HMODULE instance = nullptr;
-  HANDLE singleInstanceMutex = nullptr;
-  HANDLE mailslot = INVALID_HANDLE_VALUE;
-  HANDLE commandEvent = INVALID_HANDLE_VALUE;
-  HANDLE terminateEvent = nullptr;
-  HANDLE workerThread = nullptr;
-  DWORD workerThreadId = 0;
+  UniqueHandle singleInstanceMutex;
+  UniqueFile mailslot;
+  UniqueHandle commandEvent;
+  OwnedThread worker;  // its stop event is the worker's terminate event
   bool started = false;
   uint32_t lastNotificationsOption = 0;
   // COM is initialised by StartTool on the calling thread; the stop routine

@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cwchar>
 
-#include "settings/settings_key.h"
 #include "core/handles.h"
 #include "core/log.h"
-#include "core/windows_version.h"
 #include "core/registry.h"
+#include "core/threads.h"
+#include "core/windows_version.h"
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
@@ -28,13 +28,13 @@ std::atomic<int> g_captionScaling{static_cast<int>(CaptionScaling::NotTested)};
 
 // The one adjusting thread of the process. The lock is held across a whole
 // wait-then-start, so two callers cannot both find the slot free; the thread
-// itself never takes it.
+// itself never takes it. Never destroyed: no join may run at unload.
 struct AdjustingThreadSlot {
   SRWLOCK lock = SRWLOCK_INIT;
-  HANDLE thread = nullptr;
+  OwnedThread thread;
   DWORD startTick = 0;
 };
-AdjustingThreadSlot g_adjusting;
+AdjustingThreadSlot& g_adjusting = *new AdjustingThreadSlot;
 
 // Both halves of the backup: ERROR_SUCCESS when both are there,
 // ERROR_FILE_NOT_FOUND when one is missing (a crash between the two writes or
@@ -54,6 +54,11 @@ LSTATUS ReadBorderBackup(HKEY key, DWORD* border, DWORD* summary) {
   return status;
 }
 
+void DeleteBorderBackup(HKEY key) {
+  DeleteValue(key, kBorderWidthSummary);
+  DeleteValue(key, kBorderWidth);
+}
+
 // ERROR_SUCCESS with *has set, or the registry failure of the caller.
 LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
   DWORD ignored = 0;
@@ -69,14 +74,14 @@ LSTATUS HasBackedUpBorderWidths(HKEY key, bool* has) {
 // the waiting thread's (the host's, the worker's) among them, and would
 // otherwise hold the border thread up until the broadcast's time-out.
 bool WaitLocked(DWORD limitMs) {
-  if (g_adjusting.thread == nullptr)
+  if (!g_adjusting.thread.running())
     return true;
+  const HANDLE thread = g_adjusting.thread.handle();
   for (;;) {
     const DWORD timeout = limitMs == INFINITE
                               ? INFINITE
                               : RemainingWaitMs(GetTickCount(), g_adjusting.startTick, limitMs);
-    const DWORD woken =
-        MsgWaitForMultipleObjects(1, &g_adjusting.thread, FALSE, timeout, QS_SENDMESSAGE);
+    const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, timeout, QS_SENDMESSAGE);
     if (woken == WAIT_OBJECT_0)
       break;
     if (woken != WAIT_OBJECT_0 + 1)
@@ -84,19 +89,8 @@ bool WaitLocked(DWORD limitMs) {
     MSG message;
     PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
-  CloseHandle(g_adjusting.thread);
-  g_adjusting.thread = nullptr;
+  g_adjusting.thread.Stop();  // it has ended: only the join is left
   return true;
-}
-
-DWORD WINAPI AdjustingBordersThread(void*) {
-  AdjustBorders();
-  return 0;
-}
-
-DWORD WINAPI RestoringBordersThread(void*) {
-  RestoreBorders();
-  return 0;
 }
 
 }  // namespace
@@ -122,12 +116,10 @@ int32_t GetLogPixels() {
   int32_t logPixels = 0;
   bool read = false;
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, KEY_QUERY_VALUE, key.put()) ==
+  if (OpenKey(HKEY_CURRENT_USER, L"Control Panel\\Desktop", KEY_QUERY_VALUE, &key) ==
       ERROR_SUCCESS) {
     DWORD data = 0;
-    DWORD size = sizeof(data);
-    read = RegQueryValueExW(key.get(), L"LogPixels", nullptr, nullptr,
-                            reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS;
+    read = ReadDwordValue(key.get(), L"LogPixels", &data).found();
     logPixels = static_cast<int32_t>(data);
   }
   if (!read)
@@ -145,8 +137,8 @@ namespace {
 bool ReadPaddedBorder(int32_t* pixels) {
   const wchar_t* const name = L"PaddedBorderWidth";
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", 0, KEY_QUERY_VALUE,
-                    key.put()) != ERROR_SUCCESS) {
+  if (OpenKey(HKEY_CURRENT_USER, L"Control Panel\\Desktop\\WindowMetrics", KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
     return false;
   }
   wchar_t text[16] = {};
@@ -154,7 +146,7 @@ bool ReadPaddedBorder(int32_t* pixels) {
     return false;
   const MetricText parsed = ParseMetricText(AsU16(text), wcslen(text));
   if (parsed.error != 0) {
-    MLOG(kLogWarning, kWeaveTag, "%d: failed to convert %ws(\"%ws\") to int", parsed.error, name,
+    MLOG(kLogWarning, kWeaveTag, "%d: failed to convert %ls(\"%ls\") to int", parsed.error, name,
          text);
     return false;
   }
@@ -219,9 +211,7 @@ bool AdjustBorders() {
     return false;
   }
   UniqueRegKey key;
-  LSTATUS status =
-      RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+  LSTATUS status = CreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_ALL_ACCESS, &key);
   bool hasBackup = false;
   if (status == ERROR_SUCCESS)
     status = HasBackedUpBorderWidths(key.get(), &hasBackup);
@@ -243,20 +233,16 @@ bool AdjustBorders() {
     }
   }
   if (status != ERROR_SUCCESS) {
-    LogWrite(kWeaveTag, kModuleName, kLogError, "%d: error when adjusting borders",
-             static_cast<int>(status));
+    MLOG_FAILURE(kLogError, kWeaveTag, status, "error when adjusting borders");
     return false;
   }
   if (SetBorderWidths(AdjustedWidths(current)))
     return true;
-  MLOG(kLogWarning, kWeaveTag, "failed to adjust border widths, err=%d",
-       static_cast<int>(GetLastError()));
+  MLOG_FAILURE(kLogWarning, kWeaveTag, GetLastError(), "failed to adjust border widths");
   // Nothing changed, so a backup made just now is not needed. An older one
   // is the user's and stays for its restore.
-  if (backedUpNow) {
-    RegDeleteValueW(key.get(), kBorderWidthSummary);
-    RegDeleteValueW(key.get(), kBorderWidth);
-  }
+  if (backedUpNow)
+    DeleteBorderBackup(key.get());
   return false;
 }
 
@@ -266,26 +252,23 @@ bool RestoreBorders() {
   UniqueRegKey key;
   DWORD border = 0;
   DWORD summary = 0;
-  LSTATUS status =
-      RegOpenKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, KEY_ALL_ACCESS, key.put());
+  LSTATUS status = OpenKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_ALL_ACCESS, &key);
   if (status == ERROR_SUCCESS)
     status = ReadBorderBackup(key.get(), &border, &summary);
   if (status != ERROR_SUCCESS) {
     // No key or no backup is the ordinary case outside Weave mode.
     if (status != ERROR_FILE_NOT_FOUND) {
-      LogWrite(kWeaveTag, kModuleName, kLogError, "%d: error when restoring borders",
-               static_cast<int>(status));
+      MLOG_FAILURE(kLogError, kWeaveTag, status, "error when restoring borders");
     }
     return false;
   }
   if (!SetBorderWidths(
           RestoredWidths(static_cast<int32_t>(border), static_cast<int32_t>(summary)))) {
-    MLOG(kLogWarning, kWeaveTag, "failed to restore border widths, err=%d; the backup is kept",
-         static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, GetLastError(),
+                 "failed to restore border widths; the backup is kept");
     return false;
   }
-  RegDeleteValueW(key.get(), kBorderWidthSummary);
-  RegDeleteValueW(key.get(), kBorderWidth);
+  DeleteBorderBackup(key.get());
   return true;
 }
 
@@ -301,12 +284,10 @@ void StartAdjustingBordersThread(bool restore) {
     return;
   AcquireSRWLockExclusive(&g_adjusting.lock);
   if (WaitLocked(kBorderThreadBudgetMs)) {
-    HANDLE thread = CreateThread(
-        nullptr, 0, restore ? RestoringBordersThread : AdjustingBordersThread, nullptr, 0, nullptr);
-    if (thread != nullptr) {
-      g_adjusting.thread = thread;
+    if (g_adjusting.thread.Start("AdjustingBordersThread", [restore](HANDLE) {
+          restore ? RestoreBorders() : AdjustBorders();
+        }))
       g_adjusting.startTick = GetTickCount();
-    }
   } else {
     MLOG(kLogWarning, kWeaveTag, "AdjustingBordersThread is already running for %d secs",
          static_cast<int>(WholeSecondsSince(GetTickCount(), g_adjusting.startTick)));

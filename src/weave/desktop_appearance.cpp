@@ -39,24 +39,20 @@ constexpr DWORD kApplyFlags = AD_APPLY_SAVE | AD_APPLY_HTMLGEN | AD_APPLY_REFRES
 // The desktop object is made for each use and released right after it, in
 // a COM apartment of the caller's own for that span: the host may start and
 // stop the tool on a thread that never entered one.
-HRESULT CreateDesktopObject(IActiveDesktop** desktop) {
+HRESULT CreateDesktopObject(UniqueCom<IActiveDesktop>* desktop) {
   return CoCreateInstance(CLSID_ActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveDesktop,
-                          reinterpret_cast<void**>(desktop));
+                          reinterpret_cast<void**>(desktop->put()));
 }
 
-int HrForLog(HRESULT hr) {
-  return static_cast<int>(hr);
-}
-
-int ErrForLog(LSTATUS status) {
-  return static_cast<int>(status);
+unsigned long HrForLog(HRESULT hr) {
+  return static_cast<unsigned long>(hr);
 }
 
 }  // namespace
 
 bool WeaveStateController::GetAutoColorization(DWORD* value) {
   UniqueRegKey key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+  if (OpenKey(HKEY_CURRENT_USER, kDesktopKey, KEY_READ, &key) != ERROR_SUCCESS)
     return false;
   // A value of another type or size cannot be kept as it is, so it is left.
   return ReadDwordValue(key.get(), kAutoColorization, value).found();
@@ -64,20 +60,20 @@ bool WeaveStateController::GetAutoColorization(DWORD* value) {
 
 LSTATUS WeaveStateController::SetAutoColorization(DWORD value) {
   UniqueRegKey key;
-  const LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kDesktopKey, 0, KEY_WRITE, key.put());
+  const LSTATUS status = OpenKey(HKEY_CURRENT_USER, kDesktopKey, KEY_WRITE, &key);
   if (status != ERROR_SUCCESS)
     return status;
   return WriteDwordValue(key.get(), kAutoColorization, value);
 }
 
-void WeaveStateController::ChangeDesktopState(bool bEnabled) {
-  const bool enabled = bEnabled || m_desktopShown;
+void WeaveStateController::ChangeDesktopState(bool restore) {
+  const bool enabled = restore || m_desktopShown;
   if (g_windowsVersion < kWindowsVista || enabled == m_desktopEnabled)
     return;
   // Recorded before the work, whether it succeeds or not: a half-applied
   // look is restored like a whole one.
   m_desktopEnabled = enabled;
-  MLOG(kLogDebug, kWeaveTag, "Change desktop state bEnabled=%d m_desktopShown=%d", bEnabled ? 1 : 0,
+  MLOG(kLogDebug, kWeaveTag, "Change desktop state bEnabled=%d m_desktopShown=%d", restore ? 1 : 0,
        m_desktopShown ? 1 : 0);
   if (enabled) {
     RestoreDesktop();
@@ -91,28 +87,28 @@ void WeaveStateController::RestoreDesktop() {
   // Each saved value goes back on its own: an earlier restore may have put
   // some back and kept only those that failed.
   DWORD color = 0;
-  const ValueRead savedColor = ReadSavedDword(m_key, kDesktopColor, kWeaveTag, &color);
+  const ValueRead savedColor = ReadSavedDword(m_key.get(), kDesktopColor, kWeaveTag, &color);
   if (!savedColor.found()) {
-    MLOG(kLogWarning, kWeaveTag, "can't query saved desktop background color, err=%d",
-         ErrForLog(savedColor.status));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, savedColor.status,
+                 "can't query saved desktop background color");
   }
   wchar_t wallpaper[kWallpaperUnits] = {};
   const ValueRead savedWallpaper =
-      ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, wallpaper, kWallpaperUnits);
+      ReadSavedString(m_key.get(), kDesktopWallpaper, kWeaveTag, wallpaper, kWallpaperUnits);
   if (!savedWallpaper.found() && savedColor.found()) {
-    MLOG(kLogWarning, kWeaveTag, "can't query saved desktop wallpaper, err=%d",
-         ErrForLog(savedWallpaper.status));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, savedWallpaper.status,
+                 "can't query saved desktop wallpaper");
   }
   DWORD autoColorization = 0;
   const bool colorizationSaved =
-      windows8 && ReadSavedDword(m_key, kAutoColorization, kWeaveTag, &autoColorization).found();
+      windows8 &&
+      ReadSavedDword(m_key.get(), kAutoColorization, kWeaveTag, &autoColorization).found();
   bool colorizationBack = false;
   if (colorizationSaved) {
     const LSTATUS status = SetAutoColorization(autoColorization);
     colorizationBack = status == ERROR_SUCCESS;
     if (!colorizationBack) {
-      MLOG(kLogWarning, kWeaveTag, "failed to restore automatic colorization, err=%d",
-           ErrForLog(status));
+      MLOG_FAILURE(kLogWarning, kWeaveTag, status, "failed to restore automatic colorization");
     }
   }
 
@@ -125,21 +121,20 @@ void WeaveStateController::RestoreDesktop() {
   // Only what is back in force may lose its copy; the rest waits for the
   // next restore (leaving Weave mode, the stop, the next start).
   if (applied.wallpaper) {
-    const LSTATUS status = RegDeleteValueW(m_key, kDesktopWallpaper);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop wallpaper, err=%d",
-           ErrForLog(status));
+    const LSTATUS status = DeleteValue(m_key.get(), kDesktopWallpaper);
+    if (status != ERROR_SUCCESS) {
+      MLOG_FAILURE(kLogWarning, kWeaveTag, status, "failed to delete saved desktop wallpaper");
     }
   }
   if (applied.color) {
-    const LSTATUS status = RegDeleteValueW(m_key, kDesktopColor);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-      MLOG(kLogWarning, kWeaveTag, "failed to delete saved desktop background color, err=%d",
-           ErrForLog(status));
+    const LSTATUS status = DeleteValue(m_key.get(), kDesktopColor);
+    if (status != ERROR_SUCCESS) {
+      MLOG_FAILURE(kLogWarning, kWeaveTag, status,
+                   "failed to delete saved desktop background color");
     }
   }
   if (colorizationBack)
-    RegDeleteValueW(m_key, kAutoColorization);
+    DeleteValue(m_key.get(), kAutoColorization);
 }
 
 void WeaveStateController::ApplyWeaveLook() {
@@ -147,49 +142,48 @@ void WeaveStateController::ApplyWeaveLook() {
   wchar_t wallpaper[kWallpaperUnits + 1] = {};
   {
     ComScope com;
-    IActiveDesktop* desktop = nullptr;
+    UniqueCom<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
     if (FAILED(hr)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x",
+      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
            HrForLog(hr));
       return;
     }
     hr = desktop->GetWallpaper(wallpaper, kWallpaperUnits, 0);
     if (FAILED(hr))
-      MLOG(kLogWarning, kWeaveTag, "failed to get desktop wallpaper, hr=0x%08x", HrForLog(hr));
-    desktop->Release();
+      MLOG(kLogWarning, kWeaveTag, "failed to get desktop wallpaper, hr=0x%08lx", HrForLog(hr));
     if (FAILED(hr))
       return;
   }
 
   DWORD savedColor = 0;
-  ValueRead saved = ReadSavedDword(m_key, kDesktopColor, kWeaveTag, &savedColor);
+  ValueRead saved = ReadSavedDword(m_key.get(), kDesktopColor, kWeaveTag, &savedColor);
   LSTATUS status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS && !saved.found())
-    status = WriteDwordValue(m_key, kDesktopColor, color);
+    status = WriteDwordValue(m_key.get(), kDesktopColor, color);
   if (status != ERROR_SUCCESS) {
-    MLOG(kLogWarning, kWeaveTag, "failed to save desktop background color, err=%d",
-         ErrForLog(status));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, status, "failed to save desktop background color");
     return;
   }
   wchar_t savedWallpaper[kWallpaperUnits] = {};
-  saved = ReadSavedString(m_key, kDesktopWallpaper, kWeaveTag, savedWallpaper, kWallpaperUnits);
+  saved =
+      ReadSavedString(m_key.get(), kDesktopWallpaper, kWeaveTag, savedWallpaper, kWallpaperUnits);
   status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS && !saved.found())
-    status = WriteStringValue(m_key, kDesktopWallpaper, wallpaper);
+    status = WriteStringValue(m_key.get(), kDesktopWallpaper, wallpaper);
   if (status != ERROR_SUCCESS) {
-    MLOG(kLogWarning, kWeaveTag, "failed to save desktop wallpaper, err=%d", ErrForLog(status));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, status, "failed to save desktop wallpaper");
     return;
   }
   if (g_windowsVersion >= kWindows8) {
     DWORD autoColorization = 0;
     if (GetAutoColorization(&autoColorization) && autoColorization != 0) {
       DWORD savedColorization = 0;
-      saved = ReadSavedDword(m_key, kAutoColorization, kWeaveTag, &savedColorization);
+      saved = ReadSavedDword(m_key.get(), kAutoColorization, kWeaveTag, &savedColorization);
       if (saved.state == ValueState::kFailed)
         return;
       if (!saved.found() &&
-          WriteDwordValue(m_key, kAutoColorization, autoColorization) != ERROR_SUCCESS)
+          WriteDwordValue(m_key.get(), kAutoColorization, autoColorization) != ERROR_SUCCESS)
         return;
       SetAutoColorization(0);
     }
@@ -201,28 +195,27 @@ WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearanc
     const COLORREF* desktopColor, const wchar_t* wallpaper, bool iconsEnabled) {
   DesktopApplied applied;
   if (desktopColor != nullptr && wallpaper != nullptr) {
-    MLOG(kLogDebug, kWeaveTag, "desktopColor=0x%08x, wallpaper=%ws, iconsEnabled=%d",
+    MLOG(kLogDebug, kWeaveTag, "desktopColor=0x%08x, wallpaper=%ls, iconsEnabled=%d",
          static_cast<unsigned>(*desktopColor), wallpaper, iconsEnabled ? 1 : 0);
   }
   if (wallpaper != nullptr) {
     ComScope com;
-    IActiveDesktop* desktop = nullptr;
+    UniqueCom<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
     if (FAILED(hr)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08x",
+      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
            HrForLog(hr));
     } else {
       hr = desktop->SetWallpaper(wallpaper, 0);
       if (FAILED(hr)) {
-        MLOG(kLogWarning, kWeaveTag, "failed to set wallpaper, hr=0x%08x", HrForLog(hr));
+        MLOG(kLogWarning, kWeaveTag, "failed to set wallpaper, hr=0x%08lx", HrForLog(hr));
       } else {
         hr = desktop->ApplyChanges(kApplyFlags);
         if (FAILED(hr)) {
           MLOG(kLogWarning, kWeaveTag,
-               "Setting of the wallpaper: failed to apply the changes, hr=0x%08x", HrForLog(hr));
+               "Setting of the wallpaper: failed to apply the changes, hr=0x%08lx", HrForLog(hr));
         }
       }
-      desktop->Release();
       applied.wallpaper = SUCCEEDED(hr);
     }
   }
@@ -232,8 +225,8 @@ WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearanc
     const INT element = COLOR_DESKTOP;
     applied.color = SetSysColors(1, &element, desktopColor) != FALSE;
     if (!applied.color) {
-      MLOG(kLogWarning, kWeaveTag, "failed to set desktop background color, err=%d",
-           static_cast<int>(GetLastError()));
+      MLOG_FAILURE(kLogWarning, kWeaveTag, GetLastError(),
+                   "failed to set desktop background color");
     }
   }
 
@@ -255,35 +248,33 @@ WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearanc
 void WeaveStateController::ChangeScreenSaverTimeout(bool restore) {
   if (restore) {
     DWORD seconds = 0;
-    const ValueRead saved = ReadSavedDword(m_key, kScreenSaverInterval, kWeaveTag, &seconds);
+    const ValueRead saved = ReadSavedDword(m_key.get(), kScreenSaverInterval, kWeaveTag, &seconds);
     if (!saved.found()) {
-      MLOG(kLogDebug, kWeaveTag, "can't query of screen saver timeout. err=%d",
-           ErrForLog(saved.status));
+      MLOG_FAILURE(kLogDebug, kWeaveTag, saved.status, "can't query of screen saver timeout");
       return;
     }
     if (!SystemParametersInfoW(SPI_SETSCREENSAVETIMEOUT, seconds, nullptr, 0)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to restore screen saver timeout, err=%d",
-           static_cast<int>(GetLastError()));
+      MLOG_FAILURE(kLogWarning, kWeaveTag, GetLastError(),
+                   "failed to restore screen saver timeout");
       return;
     }
-    RegDeleteValueW(m_key, kScreenSaverInterval);
+    DeleteValue(m_key.get(), kScreenSaverInterval);
     return;
   }
   // A timeout that cannot be read cannot be kept, so it is not changed.
   UINT seconds = 0;
   if (!SystemParametersInfoW(SPI_GETSCREENSAVETIMEOUT, 0, &seconds, 0)) {
-    MLOG(kLogWarning, kWeaveTag, "failed to get screen saver timeout, err=%d",
-         static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogWarning, kWeaveTag, GetLastError(), "failed to get screen saver timeout");
     return;
   }
   DWORD savedSeconds = 0;
-  const ValueRead saved = ReadSavedDword(m_key, kScreenSaverInterval, kWeaveTag, &savedSeconds);
+  const ValueRead saved =
+      ReadSavedDword(m_key.get(), kScreenSaverInterval, kWeaveTag, &savedSeconds);
   LSTATUS status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
   if (status == ERROR_SUCCESS && !saved.found())
-    status = WriteDwordValue(m_key, kScreenSaverInterval, seconds);
+    status = WriteDwordValue(m_key.get(), kScreenSaverInterval, seconds);
   if (status != ERROR_SUCCESS) {
-    MLOG(kLogDebug, kWeaveTag, "Error in saving of screen saver timeout. err=%d",
-         ErrForLog(status));
+    MLOG_FAILURE(kLogDebug, kWeaveTag, status, "Error in saving of screen saver timeout");
     return;
   }
   if (seconds != 0)
@@ -297,36 +288,32 @@ void WeaveStateController::ChangeTaskbarAnimations(bool restore) {
   UniqueRegKey explorer;
   if (restore) {
     DWORD saved = 0;
-    const ValueRead read = ReadSavedDword(m_key, kTaskbarAnimations, kWeaveTag, &saved);
+    const ValueRead read = ReadSavedDword(m_key.get(), kTaskbarAnimations, kWeaveTag, &saved);
     if (!read.found()) {
-      MLOG(kLogDebug, kWeaveTag,
-           "Error openning saved Taskbar Animations. Nothing to restore. err=%d",
-           ErrForLog(read.status));
+      MLOG_FAILURE(kLogDebug, kWeaveTag, read.status,
+                   "Error openning saved Taskbar Animations. Nothing to restore");
       return;
     }
-    LSTATUS status =
-        RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerAdvancedKey, 0, KEY_SET_VALUE, explorer.put());
+    LSTATUS status = OpenKey(HKEY_CURRENT_USER, kExplorerAdvancedKey, KEY_SET_VALUE, &explorer);
     if (status != ERROR_SUCCESS) {
-      MLOG(kLogWarning, kWeaveTag,
-           "Error openning Taskbar Animations registry key for restore it. err=%d",
-           ErrForLog(status));
+      MLOG_FAILURE(kLogWarning, kWeaveTag, status,
+                   "Error openning Taskbar Animations registry key for restore it");
       return;  // the saved value waits for the next restore
     }
     status = WriteDwordValue(explorer.get(), kTaskbarAnimations, saved);
     if (status != ERROR_SUCCESS) {
-      MLOG(kLogWarning, kWeaveTag, "Error when restoring Taskbar Animations registry key. err=%d",
-           ErrForLog(status));
+      MLOG_FAILURE(kLogWarning, kWeaveTag, status,
+                   "Error when restoring Taskbar Animations registry key");
       return;
     }
     changed = true;
-    RegDeleteValueW(m_key, kTaskbarAnimations);
+    DeleteValue(m_key.get(), kTaskbarAnimations);
   } else {
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kExplorerAdvancedKey, 0,
-                                   KEY_QUERY_VALUE | KEY_SET_VALUE, explorer.put());
+    LSTATUS status = OpenKey(HKEY_CURRENT_USER, kExplorerAdvancedKey,
+                             KEY_QUERY_VALUE | KEY_SET_VALUE, &explorer);
     if (status != ERROR_SUCCESS) {
-      LogWrite(kWeaveTag, kModuleName, kLogError,
-               "Error opening Taskbar Animations registry key for replace it err=%d",
-               ErrForLog(status));
+      MLOG_FAILURE(kLogError, kWeaveTag, status,
+                   "Error opening Taskbar Animations registry key for replace it");
       return;
     }
     // Switched off only once the user's value is kept: a value that is
@@ -334,27 +321,25 @@ void WeaveStateController::ChangeTaskbarAnimations(bool restore) {
     DWORD current = 0;
     const ValueRead read = ReadDwordValue(explorer.get(), kTaskbarAnimations, &current);
     if (!read.found()) {
-      LogWrite(kWeaveTag, kModuleName, kLogError,
-               "Error when quering current Taskbar Animations value. err=%d",
-               ErrForLog(read.status));
+      MLOG_FAILURE(kLogError, kWeaveTag, read.status,
+                   "Error when quering current Taskbar Animations value");
       return;
     }
     DWORD kept = 0;
-    const ValueRead saved = ReadSavedDword(m_key, kTaskbarAnimations, kWeaveTag, &kept);
+    const ValueRead saved = ReadSavedDword(m_key.get(), kTaskbarAnimations, kWeaveTag, &kept);
     status = saved.state == ValueState::kFailed ? saved.status : ERROR_SUCCESS;
     if (status == ERROR_SUCCESS && !saved.found())
-      status = WriteDwordValue(m_key, kTaskbarAnimations, current);
+      status = WriteDwordValue(m_key.get(), kTaskbarAnimations, current);
     if (status != ERROR_SUCCESS) {
-      LogWrite(kWeaveTag, kModuleName, kLogError,
-               "Error when saving Taskbar Animations value. err=%d", ErrForLog(status));
+      MLOG_FAILURE(kLogError, kWeaveTag, status, "Error when saving Taskbar Animations value");
       return;
     }
     status = WriteDwordValue(explorer.get(), kTaskbarAnimations, 0);
     if (status == ERROR_SUCCESS) {
       changed = true;
     } else {
-      LogWrite(kWeaveTag, kModuleName, kLogError,
-               "Error when replacing current Taskbar Animations value. err=%d", ErrForLog(status));
+      MLOG_FAILURE(kLogError, kWeaveTag, status,
+                   "Error when replacing current Taskbar Animations value");
     }
   }
   if (changed) {

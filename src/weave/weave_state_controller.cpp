@@ -1,27 +1,11 @@
 #include "weave/weave_state_controller.h"
 
-#include "settings/settings_key.h"
+#include "core/handles.h"
 #include "core/log.h"
 #include "core/windows_version.h"
 #include "weave/borders.h"
 
 namespace mantlet {
-namespace {
-
-// m_lock for a scope.
-class Serialized {
- public:
-  explicit Serialized(CRITICAL_SECTION& lock) : lock_(lock) { EnterCriticalSection(&lock_); }
-  ~Serialized() { LeaveCriticalSection(&lock_); }
-  Serialized(const Serialized&) = delete;
-  Serialized& operator=(const Serialized&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
-
-}  // namespace
-
 WeaveStateController::WeaveStateController() {
   InitializeCriticalSection(&m_lock);
   MLOG(kLogDebug, kWeaveTag, "WeaveStateController has been contructed");
@@ -33,19 +17,12 @@ WeaveStateController::~WeaveStateController() {
 }
 
 bool WeaveStateController::Start() {
-  Serialized hold(m_lock);
-  if (m_key != nullptr) {
-    RegCloseKey(m_key);
-    m_key = nullptr;
-  }
-  HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kGuestUtilsKeyPathA, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                      KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  CriticalSectionLock hold(m_lock);
+  if (CreateKey(HKEY_CURRENT_USER, kSettingsKeyPath, KEY_ALL_ACCESS, &m_key) != ERROR_SUCCESS) {
     LogWrite(kWeaveTag, kModuleName, kLogError,
              "Error in opening of TOOL_GUEST_UTILS_REGISTRY_PATH occured. Start is failed.");
     return false;
   }
-  m_key = key;
   m_desktopEnabled = false;
   // Whatever an earlier run left saved (a crash, a lost stop) comes back now.
   ChangeDesktopState(true);
@@ -57,7 +34,7 @@ bool WeaveStateController::Start() {
 }
 
 bool WeaveStateController::Stop() {
-  Serialized hold(m_lock);
+  CriticalSectionLock hold(m_lock);
   m_started = false;
   m_desktopEnabled = false;
   ChangeDesktopState(true);
@@ -71,32 +48,29 @@ bool WeaveStateController::Stop() {
     WaitAdjustingBordersThread(INFINITE);
   }
   RestoreBorders();
-  if (m_key != nullptr) {
-    RegCloseKey(m_key);
-    m_key = nullptr;
-  }
+  m_key.reset();
   return true;
 }
 
-void WeaveStateController::OnWeaveStateChanged(bool bWeaveMode) {
-  Serialized hold(m_lock);
-  MLOG(kLogDebug, kWeaveTag, "Weave state changed. bWeaveMode=%d", bWeaveMode ? 1 : 0);
-  if (bWeaveMode == m_weaveMode)
+void WeaveStateController::OnWeaveStateChanged(bool weaveMode) {
+  CriticalSectionLock hold(m_lock);
+  MLOG(kLogDebug, kWeaveTag, "Weave state changed. bWeaveMode=%d", weaveMode ? 1 : 0);
+  if (weaveMode == m_weaveMode)
     return;
-  const bool restore = !bWeaveMode;
+  const bool restore = !weaveMode;
   ChangeDesktopState(restore);
   ChangeScreenSaverTimeout(restore);
   ChangeTaskbarAnimations(restore);
   StartAdjustingBordersThread(restore);
-  m_weaveMode = bWeaveMode;
+  m_weaveMode = weaveMode;
 }
 
-void WeaveStateController::OnDesktopStateChanged(bool bDesktopShown) {
-  Serialized hold(m_lock);
-  MLOG(kLogDebug, kWeaveTag, "Desktop state changed. bDesktopShown=%d", bDesktopShown ? 1 : 0);
-  m_desktopShown = bDesktopShown;
+void WeaveStateController::OnDesktopStateChanged(bool desktopShown) {
+  CriticalSectionLock hold(m_lock);
+  MLOG(kLogDebug, kWeaveTag, "Desktop state changed. bDesktopShown=%d", desktopShown ? 1 : 0);
+  m_desktopShown = desktopShown;
   if (m_weaveMode)
-    ChangeDesktopState(bDesktopShown);
+    ChangeDesktopState(desktopShown);
 }
 
 void WeaveStateController::SetVmColor(uint32_t /*color*/) {

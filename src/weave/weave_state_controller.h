@@ -31,8 +31,8 @@ class WeaveStateController final : public Component {
   // Puts back every value of the user's it changed; waits for the border
   // thread (its own bound, then without one) before it returns true.
   bool Stop() override;
-  void OnWeaveStateChanged(bool bWeaveMode);
-  void OnDesktopStateChanged(bool bDesktopShown);
+  void OnWeaveStateChanged(bool weaveMode);
+  void OnDesktopStateChanged(bool desktopShown);
   void SetVmColor(uint32_t color);
 
  private:
@@ -45,7 +45,7 @@ class WeaveStateController final : public Component {
   // Save the user's value and put the Weave look in its place, or put the
   // saved value back and forget it (restore = true). A saved value is
   // forgotten only once it is back in force. Called with m_lock held.
-  void ChangeDesktopState(bool bEnabled);
+  void ChangeDesktopState(bool restore);
   // A null colour or wallpaper is left as it is.
   DesktopApplied ApplyDesktopAppearance(const COLORREF* desktopColor, const wchar_t* wallpaper,
                                         bool iconsEnabled);
@@ -60,7 +60,7 @@ class WeaveStateController final : public Component {
   // Guarded by m_lock.
   bool m_started = false;
   bool m_weaveMode = false;
-  HKEY m_key = nullptr;
+  UniqueRegKey m_key;
   bool m_desktopEnabled = false;
   bool m_desktopShown = false;
   HWND m_hiddenDesktopView = nullptr;

@@ -90,11 +90,10 @@ int ThreadCount() {
 }
 
 bool FullyStopped() {
-  return !g_tool.started && g_tool.mailslot == INVALID_HANDLE_VALUE &&
-         g_tool.commandEvent == INVALID_HANDLE_VALUE && g_tool.terminateEvent == nullptr &&
-         g_tool.workerThread == nullptr && !g_components.shareMapping && !g_components.showHide &&
-         !g_components.weave && !g_components.relocate && !g_components.messageBoxes &&
-         !g_components.keyboard && !g_components.cursor && !g_components.browsers;
+  return !g_tool.started && !g_tool.mailslot && !g_tool.commandEvent && !g_tool.worker.running() &&
+         !g_components.shareMapping && !g_components.showHide && !g_components.weave &&
+         !g_components.relocate && !g_components.messageBoxes && !g_components.keyboard &&
+         !g_components.cursor && !g_components.browsers;
 }
 
 // Records whose payloads allocate on their way to the components.

@@ -168,18 +168,18 @@ TEST_F(WeaveController, a_value_that_cannot_be_put_back_stays_saved_until_a_rest
        "failed to apply the changes, hr=0x80004005"},
       {"colour refused",
        ImportRefused("SetSysColors", reinterpret_cast<const void*>(&RefusedSetSysColors)),
-       "DesktopColor", "failed to set desktop background color, err=5"},
+       "DesktopColor", "failed to set desktop background color, err = 5"},
       {"system parameters refused",
        ImportRefused("SystemParametersInfoW",
                      reinterpret_cast<const void*>(&RefusedSystemParameters)),
        "BorderWidth,BorderWidthSummary,ScreenSaverInterval",
-       "failed to restore screen saver timeout, err=5"},
+       "failed to restore screen saver timeout, err = 5"},
       {"Explorer's key denied", KeyDenied(kExplorerAdvancedKey), "TaskbarAnimations",
-       "Error openning Taskbar Animations registry key for restore it. err=5"},
+       "Error openning Taskbar Animations registry key for restore it, err = 5"},
       {"desktop key denied", KeyDenied(kDesktopKey), "AutoColorization",
-       "failed to restore automatic colorization, err=5"},
+       "failed to restore automatic colorization, err = 5"},
       {"settings key denied", KeyDenied(kSettingsKey), "BorderWidth,BorderWidthSummary",
-       "5: error when restoring borders"},
+       "error when restoring borders, err = 5"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -242,8 +242,8 @@ TEST_F(WeaveController, a_value_that_cannot_be_kept_is_not_changed) {
   ASSERT_TRUE(controller.Start());
   controller.OnWeaveStateChanged(true);
   Settle();
-  EXPECT_EQ(log_.Count("failed to get screen saver timeout, err=5"), 1u) << log_.Text();
-  EXPECT_EQ(log_.Count("Error when quering current Taskbar Animations value. err=13"), 1u);
+  EXPECT_EQ(log_.Count("failed to get screen saver timeout, err = 5"), 1u) << log_.Text();
+  EXPECT_EQ(log_.Count("Error when quering current Taskbar Animations value, err = 13"), 1u);
   EXPECT_EQ(log_.Count("can't read the padded border width; borders left as they are"), 1u);
   EXPECT_FALSE(Saved(L"ScreenSaverInterval").has_value());
   EXPECT_FALSE(Saved(L"TaskbarAnimations").has_value());

@@ -61,11 +61,11 @@ TEST_F(SettingsKeyDenied, nothing_whose_old_value_cannot_be_kept_is_changed) {
 
   // Weave mode changes nothing: no value could be kept.
   Run(Record(8, 1));
-  ASSERT_TRUE(log.WaitFor("5: error when adjusting borders", 20000));
-  EXPECT_EQ(log.Count("Error when saving Taskbar Animations value. err="), 1u);
+  ASSERT_TRUE(log.WaitFor("error when adjusting borders, err = 5", 20000));
+  EXPECT_EQ(log.Count("Error when saving Taskbar Animations value, err = "), 1u);
   EXPECT_EQ(ReadDesktopSettings(), user_);
   Run(Record(8, 0));
-  ASSERT_TRUE(log.WaitFor("5: error when restoring borders", 20000));
+  ASSERT_TRUE(log.WaitFor("error when restoring borders, err = 5", 20000));
   EXPECT_EQ(ReadDesktopSettings(), user_);
 
   // Readable again: the next start sets the office switch once.

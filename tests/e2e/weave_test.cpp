@@ -176,9 +176,12 @@ TEST_F(WeaveOddUser, no_wallpaper_no_screen_saver_and_no_animation_setting) {
   EXPECT_EQ(wallpaper, L"");
   EXPECT_EQ(Saved(L"ScreenSaverInterval"), 0u);
   EXPECT_FALSE(Saved(L"TaskbarAnimations"));
-  const auto missing = log.Matching("Error when quering current Taskbar Animations value.");
+  const auto missing = log.Matching("Error when quering current Taskbar Animations value,");
   ASSERT_EQ(missing.size(), 1u) << log.Text();
-  EXPECT_EQ(LogMessage(missing[0]), "Error when quering current Taskbar Animations value. err=2");
+  EXPECT_EQ(LogMessage(missing[0])
+                .rfind("Error when quering current Taskbar Animations value, err = 2", 0),
+            0u)
+      << missing[0];
   EXPECT_NE(missing[0].find(" F WEAVESTATECTL "), std::string::npos) << missing[0];
   // With nothing to keep, the animations were left alone.
   EXPECT_FALSE(ReadDesktopSettings().taskbarAnimations.has_value());
@@ -209,7 +212,7 @@ TEST_F(Weave, a_desktop_object_that_fails_leaves_the_desktop_as_the_user_has_it)
     EXPECT_EQ(ReadDesktopSettings().desktopColor, c.saved ? 0xCCCCCCu : user_.desktopColor);
     EXPECT_EQ(Saved(L"ScreenSaverInterval"), 600u);  // the other settings go on
     LeaveWeave();
-    EXPECT_EQ(log.Count("can't query saved desktop background color, err=2"), c.saved ? 0u : 1u);
+    EXPECT_EQ(log.Count("can't query saved desktop background color, err = 2"), c.saved ? 0u : 1u);
     ScriptDesktopObject(c.step, 0);
     EXPECT_EQ(ReadDesktopSettings(), user_);
   }
