@@ -41,7 +41,6 @@ class UniqueAny {
   UniqueAny& operator=(const UniqueAny&) = delete;
 
   Type get() const { return m_value; }
-  Type operator->() const { return m_value; }  // for the pointer kinds
   bool valid() const { return m_value != Traits::Empty(); }
   explicit operator bool() const { return valid(); }
 
@@ -142,13 +141,5 @@ struct LocalTraits {
 template <typename T>
 using UniqueLocal = UniqueAny<LocalTraits<T>>;
 
-template <typename T>
-struct ComTraits {
-  using Type = T*;
-  static Type Empty() { return nullptr; }
-  static void Close(Type p) { p->Release(); }
-};
-template <typename T>
-using UniqueCom = UniqueAny<ComTraits<T>>;
 
 }  // namespace mantlet

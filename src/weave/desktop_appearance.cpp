@@ -10,6 +10,7 @@
 #include <windows.h>
 #include <wininet.h>  // the desktop object's interface is declared only after it
 #include <shlobj.h>
+#include <wrl/client.h>
 
 #include <utility>
 
@@ -22,6 +23,9 @@
 #include "weave/weave_state_controller.h"
 
 namespace mantlet {
+
+using Microsoft::WRL::ComPtr;
+
 namespace {
 
 constexpr wchar_t kDesktopColor[] = L"DesktopColor";
@@ -39,9 +43,9 @@ constexpr DWORD kApplyFlags = AD_APPLY_SAVE | AD_APPLY_HTMLGEN | AD_APPLY_REFRES
 // The desktop object is made for each use and released right after it, in
 // a COM apartment of the caller's own for that span: the host may start and
 // stop the tool on a thread that never entered one.
-HRESULT CreateDesktopObject(UniqueCom<IActiveDesktop>* desktop) {
+HRESULT CreateDesktopObject(ComPtr<IActiveDesktop>* desktop) {
   return CoCreateInstance(CLSID_ActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveDesktop,
-                          reinterpret_cast<void**>(desktop->put()));
+                          reinterpret_cast<void**>(desktop->ReleaseAndGetAddressOf()));
 }
 
 unsigned long HrForLog(HRESULT hr) {
@@ -142,7 +146,7 @@ void WeaveStateController::ApplyWeaveLook() {
   wchar_t wallpaper[kWallpaperUnits + 1] = {};
   {
     ComScope com;
-    UniqueCom<IActiveDesktop> desktop;
+    ComPtr<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
     if (FAILED(hr)) {
       MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
@@ -200,7 +204,7 @@ WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearanc
   }
   if (wallpaper != nullptr) {
     ComScope com;
-    UniqueCom<IActiveDesktop> desktop;
+    ComPtr<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
     if (FAILED(hr)) {
       MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
