@@ -68,4 +68,12 @@ ValueRead ReadSavedDword(HKEY key, const wchar_t* name, const char* tag, DWORD* 
 ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_t* text,
                           size_t units);
 
+// The value's bytes whatever its type, when they fit into `data`; a value
+// that does not fit reads as malformed. `bytes` of the answer is its size.
+ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD size);
+
+// Signals `event` at the next change of a value under `key` or its subkeys.
+// It fires once: ask again after each change.
+LSTATUS WatchKeyChanges(HKEY key, HANDLE event);
+
 }  // namespace mantlet
