@@ -158,12 +158,15 @@ ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_
   return read;
 }
 
-ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD capacity) {
+ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD size) {
   DWORD type = REG_NONE;
-  DWORD bytes = capacity;
   const LSTATUS status =
-      RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data), &bytes);
-  return status == ERROR_SUCCESS ? Found(type, bytes) : Refused(status, type, bytes);
+      RegQueryValueExW(key, name, nullptr, &type, static_cast<BYTE*>(data), &size);
+  return status == ERROR_SUCCESS ? Found(type, size) : Refused(status, type, size);
+}
+
+LSTATUS WatchKeyChanges(HKEY key, HANDLE event) {
+  return RegNotifyChangeKeyValue(key, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE);
 }
 
 }  // namespace mantlet

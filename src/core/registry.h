@@ -74,7 +74,11 @@ ValueRead ReadSavedString(HKEY key, const wchar_t* name, const char* tag, wchar_
 
 // A value of any type as its bytes, into `data` when they fit in `capacity`
 // (a longer one reads as malformed, `data` undefined); without `data`, only
-// its type and size.
+// its type and size. `bytes` of the answer is its size.
 ValueRead ReadRawValue(HKEY key, const wchar_t* name, void* data, DWORD capacity);
+
+// Signals `event` at the next change of a value under `key` or its subkeys.
+// It fires once: ask again after each change.
+LSTATUS WatchKeyChanges(HKEY key, HANDLE event);
 
 }  // namespace mantlet

@@ -5,6 +5,7 @@
 #include "core/device.h"
 #include "core/device_request.h"
 #include "core/log.h"
+#include "core/registry.h"
 #include "interaction/hotkey_value.h"
 
 namespace mantlet {
@@ -19,16 +20,11 @@ constexpr uint32_t kDefaultLayoutHotkey = 2;
 // A value that does not fit the 20-byte buffer counts as absent.
 bool ReadHotkey(HKEY toggle, const wchar_t* name, uint32_t* hotkey) {
   uint8_t data[kHotkeyValueBytes] = {};
-  DWORD size = sizeof(data);
-  if (RegQueryValueExW(toggle, name, nullptr, nullptr, data, &size) != ERROR_SUCCESS)
+  const ValueRead read = ReadRawValue(toggle, name, data, sizeof(data));
+  if (!read.found())
     return false;
-  *hotkey = ParseHotkeyValue(std::span<const uint8_t>(data, size));
+  *hotkey = ParseHotkeyValue(std::span<const uint8_t>(data, read.bytes));
   return true;
-}
-
-HKEY OpenKey(HKEY root, const wchar_t* path) {
-  HKEY key = nullptr;
-  return RegOpenKeyExW(root, path, 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr;
 }
 
 }  // namespace
@@ -54,17 +50,16 @@ bool CKeyboardLayout::FailStart() {
 bool CKeyboardLayout::Start() {
   MLOG(kLogInfo, kTag, "CKeyboardLayout::Start");
   if (!m_watcherThread.Prepare()) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create termination event. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create termination event");
     return FailStart();
   }
-  m_currentUserLayoutKey.reset(OpenKey(HKEY_CURRENT_USER, L"Keyboard Layout"));
-  if (!m_currentUserLayoutKey) {
+  if (OpenKey(HKEY_CURRENT_USER, L"Keyboard Layout", KEY_READ, &m_currentUserLayoutKey) !=
+      ERROR_SUCCESS) {
     LogWrite(kTag, kModuleName, kLogError, "Can't open 'Keyboard Layout' key in the registry.");
     return FailStart();
   }
-  m_defaultUserLayoutKey.reset(OpenKey(HKEY_USERS, L".DEFAULT\\Keyboard Layout"));
-  if (!m_defaultUserLayoutKey) {
+  if (OpenKey(HKEY_USERS, L".DEFAULT\\Keyboard Layout", KEY_READ, &m_defaultUserLayoutKey) !=
+      ERROR_SUCCESS) {
     LogWrite(kTag, kModuleName, kLogError,
              "Can't open '.DEFAULT\\Keyboard Layout' key in the registry");
     return FailStart();
@@ -73,23 +68,19 @@ bool CKeyboardLayout::Start() {
   // ends the wait.
   m_device = OpenToolsDevice();
   if (!m_device) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't open cvntg device. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't open cvntg device");
     return FailStart();
   }
-  CheckCurrentHotkey(true, true);
+  CheckCurrentHotkey(LastSentPair::kForget, LayoutKey::kCurrentUser);
   if (!m_watcherThread.Start("keyboard layout watcher",
                              [this](HANDLE stop) { WatchLayoutKey(stop); })) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create working thread");
     return FailStart();
   }
-  m_started = true;
   return true;
 }
 
 bool CKeyboardLayout::Stop() {
-  m_started = false;
   if (!m_watcherThread.Stop()) {
     // The watcher runs on with the key and the device: they stay open.
     MLOG(kLogInfo, kTag, "CKeyboardLayout::Stop");
@@ -102,8 +93,10 @@ bool CKeyboardLayout::Stop() {
   return true;
 }
 
-bool CKeyboardLayout::Check(bool resetHotkeys, bool currentUserKey, HANDLE abandon) {
+bool CKeyboardLayout::Check(LastSentPair lastSent, LayoutKey layoutKey, HANDLE abandon) {
   CriticalSectionLock hold(m_checkLock);
+  const bool resetHotkeys = lastSent == LastSentPair::kForget;
+  const bool currentUserKey = layoutKey == LayoutKey::kCurrentUser;
   MLOG(kLogInfo, kTag,
        "Check current layout resetHotkeys=%d currentUserKey=%d m_currentSessionIsActive=%d",
        resetHotkeys ? 1 : 0, currentUserKey ? 1 : 0, m_currentSessionIsActive ? 1 : 0);
@@ -118,8 +111,10 @@ bool CKeyboardLayout::Check(bool resetHotkeys, bool currentUserKey, HANDLE aband
     m_layoutHotkey = 0;
   }
 
-  HKEY layoutKey = currentUserKey ? m_currentUserLayoutKey.get() : m_defaultUserLayoutKey.get();
-  UniqueRegKey toggle(layoutKey != nullptr ? OpenKey(layoutKey, L"Toggle") : nullptr);
+  const HKEY parent = currentUserKey ? m_currentUserLayoutKey.get() : m_defaultUserLayoutKey.get();
+  UniqueRegKey toggle;
+  if (parent != nullptr)
+    OpenKey(parent, L"Toggle", KEY_READ, &toggle);
   if (!toggle) {
     // The host gets the defaults, but they are not what was last sent.
     SendHotkeysToHost(kDefaultLanguageHotkey, kDefaultLayoutHotkey, abandon);
@@ -141,7 +136,6 @@ bool CKeyboardLayout::Check(bool resetHotkeys, bool currentUserKey, HANDLE aband
     m_layoutHotkey = layout;
     result = SendHotkeysToHost(language, layout, abandon);
   }
-  toggle.reset();
   if (!result)
     MLOG(kLogWarning, kTag, "CheckCurrentHotkey failed");
   return result;
@@ -155,15 +149,15 @@ void CKeyboardLayout::OnNotify(HostNotification code) {
     case HostNotification::kSessionBecameActive:
     case HostNotification::kSessionReconnected:
       m_currentSessionIsActive = true;
-      CheckCurrentHotkey(true, true);
+      CheckCurrentHotkey(LastSentPair::kForget, LayoutKey::kCurrentUser);
       break;
     case HostNotification::kSessionBecameInactive:
     case HostNotification::kSessionDisconnected:
-      CheckCurrentHotkey(false, false);
+      CheckCurrentHotkey(LastSentPair::kKeep, LayoutKey::kDefaultUser);
       m_currentSessionIsActive = false;
       break;
     case HostNotification::kAnnounceAgain:
-      CheckCurrentHotkey(true, true);
+      CheckCurrentHotkey(LastSentPair::kForget, LayoutKey::kCurrentUser);
       break;
     default:
       break;
@@ -182,16 +176,14 @@ void CKeyboardLayout::WatchLayoutKey(HANDLE stop) {
     return;
   for (;;) {
     // The notification is one-shot: it is asked for again after each change.
-    if (RegNotifyChangeKeyValue(m_currentUserLayoutKey.get(), TRUE, REG_NOTIFY_CHANGE_LAST_SET,
-                                changed.get(), TRUE) != ERROR_SUCCESS) {
+    if (WatchKeyChanges(m_currentUserLayoutKey.get(), changed.get()) != ERROR_SUCCESS)
       return;
-    }
     const HANDLE waits[] = {changed.get(), stop};
     if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0)
       return;
     MLOG(kLogDebug, kTag, "Keyboard layout key for current user is changed. Check current layout");
     // The stop ends a wait for a device that does not answer.
-    Check(false, true, stop);
+    Check(LastSentPair::kKeep, LayoutKey::kCurrentUser, stop);
   }
 }
 

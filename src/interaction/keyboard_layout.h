@@ -11,6 +11,12 @@
 
 namespace mantlet {
 
+// What a check compares the hotkeys it reads with: the pair it sent last, or
+// none, so that any pair but 0 and 0 goes to the host.
+enum class LastSentPair { kKeep, kForget };
+// Whose "Keyboard Layout" key a check reads.
+enum class LayoutKey { kCurrentUser, kDefaultUser };
+
 class CKeyboardLayout final : public Component {
  public:
   CKeyboardLayout();
@@ -22,19 +28,18 @@ class CKeyboardLayout final : public Component {
   bool Stop() override;
   // Runs on the starting thread, the command worker, the host's notifying
   // thread and the watcher; one check at a time.
-  bool CheckCurrentHotkey(bool resetHotkeys, bool currentUserKey) {
-    return Check(resetHotkeys, currentUserKey, nullptr);
+  bool CheckCurrentHotkey(LastSentPair lastSent, LayoutKey layoutKey) {
+    return Check(lastSent, layoutKey, nullptr);
   }
   void OnNotify(HostNotification code) override;
 
  private:
   // `abandon`, when given, ends the wait for the device's answer early.
-  bool Check(bool resetHotkeys, bool currentUserKey, HANDLE abandon);
+  bool Check(LastSentPair lastSent, LayoutKey layoutKey, HANDLE abandon);
   void WatchLayoutKey(HANDLE stop);
   bool SendHotkeysToHost(uint32_t languageHotkey, uint32_t layoutHotkey, HANDLE abandon);
   bool FailStart();
 
-  bool m_started = false;
   UniqueRegKey m_currentUserLayoutKey;
   UniqueRegKey m_defaultUserLayoutKey;
   UniqueFile m_device;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "core/log.h"
+#include "core/utf.h"
 
 namespace mantlet {
 namespace {
@@ -15,18 +16,6 @@ constexpr char kTag[] = "MSGBOXHANDLER";
 // interactive user's session on its default desktop, where those boxes
 // would appear anyway, so both are taken out; every other bit is the host's.
 constexpr uint32_t kShownElsewhere = MB_SERVICE_NOTIFICATION | MB_DEFAULT_DESKTOP_ONLY;
-
-std::string ToUtf8(const std::u16string& text) {
-  if (text.empty())
-    return {};
-  const wchar_t* wide = AsWide(text.c_str());
-  const int length = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  std::string out(bytes > 0 ? bytes : 0, '\0');
-  if (bytes > 0)
-    WideCharToMultiByte(CP_UTF8, 0, wide, length, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
 
 BOOL CALLBACK PostCloseToWindow(HWND window, LPARAM) {
   PostMessageW(window, WM_CLOSE, 0, 0);
@@ -45,8 +34,6 @@ MessageBoxHandler::~MessageBoxHandler() {
   // destroyed without a stop, whose thread uses the lock deleted below.
   if (m_workingThread.running())
     Stop();
-  while (!m_requests.empty())
-    m_requests.pop_back();
   DeleteCriticalSection(&m_lock);
   MLOG(kLogInfo, kTag, "MessageBoxHandler has been destructed");
 }
@@ -55,16 +42,14 @@ bool MessageBoxHandler::Start() {
   MLOG(kLogInfo, kTag, "MessageBoxHandler::Start");
   m_wakeUpEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!m_wakeUpEvent) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create wake up event. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create wake up event");
     return false;
   }
-  InterlockedExchange(&m_keepRunning, 1);
+  m_keepRunning = true;
   if (!m_workingThread.Start("message box thread",
                              [this](HANDLE stop) { RunWorkingThread(stop); })) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
-             static_cast<int>(GetLastError()));
-    InterlockedExchange(&m_keepRunning, 0);
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create working thread");
+    m_keepRunning = false;
     m_wakeUpEvent.reset();
     return false;
   }
@@ -73,7 +58,7 @@ bool MessageBoxHandler::Start() {
 
 bool MessageBoxHandler::Stop() {
   if (m_workingThread.running()) {
-    InterlockedExchange(&m_keepRunning, 0);
+    m_keepRunning = false;
     SetEvent(m_wakeUpEvent.get());
     EnumThreadWindows(m_workingThread.id(), &PostCloseToWindow, 0);
     // The thread may have taken a request out just before keep running was
@@ -94,7 +79,7 @@ void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u1
                                        uint32_t type) {
   if (g_logLevel >= kLogInfo) {
     LastErrorKeeper keep;
-    const std::string text8 = ToUtf8(text), caption8 = ToUtf8(caption);
+    const std::string text8 = Utf16ToUtf8(text), caption8 = Utf16ToUtf8(caption);
     LogWrite(kTag, kModuleName, kLogInfo, "Show message box text='%s' caption='%s' type=%d",
              text8.c_str(), caption8.c_str(), static_cast<int>(type));
   }
@@ -115,10 +100,6 @@ void MessageBoxHandler::ShowMessageBox(const std::u16string& text, const std::u1
   SetEvent(m_wakeUpEvent.get());
 }
 
-bool MessageBoxHandler::KeepRunning() {
-  return InterlockedCompareExchange(&m_keepRunning, 0, 0) != 0;
-}
-
 std::unique_ptr<MessageBoxRequest> MessageBoxHandler::TakeNewest() {
   CriticalSectionLock hold(m_lock);
   if (m_requests.empty())
@@ -134,17 +115,15 @@ void MessageBoxHandler::RunWorkingThread(HANDLE stop) {
   // then this thread is still to read the flag and sees it cleared.
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-  if (!KeepRunning())
-    return;
-  while (KeepRunning()) {
+  while (m_keepRunning) {
     const HANDLE waits[] = {m_wakeUpEvent.get(), stop};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 || !KeepRunning())
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 || !m_keepRunning)
       return;
     while (std::unique_ptr<MessageBoxRequest> request = TakeNewest()) {
       MessageBoxW(nullptr, AsWide(request->text.c_str()), AsWide(request->caption.c_str()),
                   request->type);
       request.reset();
-      if (!KeepRunning())
+      if (!m_keepRunning)
         return;
     }
   }

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,12 +38,11 @@ class MessageBoxHandler final : public Component {
  private:
   void RunWorkingThread(HANDLE stop);
   std::unique_ptr<MessageBoxRequest> TakeNewest();
-  bool KeepRunning();
 
   // Appended at the back and taken from the back: the newest is shown first.
   std::vector<std::unique_ptr<MessageBoxRequest>> m_requests;  // guarded by m_lock
   UniqueHandle m_wakeUpEvent;  // auto-reset; one signal per request, and Stop's
-  volatile LONG m_keepRunning = 0;
+  std::atomic<bool> m_keepRunning = false;
   CRITICAL_SECTION m_lock;
   OwnedThread m_workingThread;  // after all it uses, so that it goes first
 };

@@ -7,6 +7,8 @@
 
 #include <optional>
 
+#include "taskbar/work_area.h"
+
 namespace mantlet {
 
 // A shell that keeps the appbar thread waiting this long is busy; the thread
@@ -31,5 +33,9 @@ std::optional<UINT_PTR> CallShellAppBar(const char* what, DWORD message, const A
 // An APPBARDATA of the build's own size (the shell refuses a smaller one)
 // for `window`, everything else zero.
 APPBARDATA AppBarData(HWND window = nullptr);
+
+inline ScreenRect FromRect(const RECT& r) {
+  return ScreenRect{r.left, r.top, r.right, r.bottom};
+}
 
 }  // namespace mantlet

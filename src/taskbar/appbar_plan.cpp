@@ -68,24 +68,24 @@ std::optional<size_t> FindAppBar(const std::vector<AppBarRecord>& records,
 }
 
 bool IndentHandOver::Store(const IndentEntry* entries, size_t count) {
-  requested_.assign(entries, entries + count);
-  fresh_ = true;
-  return !std::exchange(wakeUpSent_, true);
+  m_requested.assign(entries, entries + count);
+  m_fresh = true;
+  return !std::exchange(m_wakeUpSent, true);
 }
 
 void IndentHandOver::WakeUpFailed() {
-  wakeUpSent_ = false;
+  m_wakeUpSent = false;
 }
 
 bool IndentHandOver::TakeNewest(std::vector<IndentEntry>& working) {
   // Cleared before anything is taken: a list stored after this wake-up
   // needs a wake-up of its own.
-  wakeUpSent_ = false;
-  if (!fresh_)
+  m_wakeUpSent = false;
+  if (!m_fresh)
     return false;
-  working = std::move(requested_);
-  requested_.clear();
-  fresh_ = false;
+  working = std::move(m_requested);
+  m_requested.clear();
+  m_fresh = false;
   return true;
 }
 

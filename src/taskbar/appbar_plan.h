@@ -101,9 +101,9 @@ class IndentHandOver {
   bool TakeNewest(std::vector<IndentEntry>& working);
 
  private:
-  std::vector<IndentEntry> requested_;
-  bool fresh_ = false;
-  bool wakeUpSent_ = false;
+  std::vector<IndentEntry> m_requested;
+  bool m_fresh = false;
+  bool m_wakeUpSent = false;
 };
 
 }  // namespace mantlet

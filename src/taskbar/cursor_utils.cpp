@@ -1,8 +1,7 @@
 #include "taskbar/cursor_utils.h"
 
-#include <cwchar>
-
 #include "core/log.h"
+#include "shell/shell_windows.h"
 
 namespace mantlet {
 namespace {
@@ -19,11 +18,6 @@ HCURSOR g_arrowCursor = nullptr;
 // creates and destroys the component, while no window of it exists.
 CCursorUtils* g_cursorUtils = nullptr;
 
-bool IsAuxClass(HWND window) {
-  wchar_t name[64] = {};
-  return GetClassNameW(window, name, 64) != 0 && wcscmp(name, kAuxClass) == 0;
-}
-
 }  // namespace
 
 CCursorUtils::CCursorUtils() {
@@ -38,8 +32,7 @@ CCursorUtils::~CCursorUtils() {
 bool CCursorUtils::Start() {
   MLOG(kLogInfo, kTag, "CCursorUtils::Start");
   if (!m_workingThread.Prepare()) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create termination event. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create termination event");
     Stop();
     return false;
   }
@@ -53,8 +46,7 @@ bool CCursorUtils::Start() {
     return false;
   }
   if (!m_workingThread.Start("cursor pump", &Pump)) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create working thread");
     Stop();
     return false;
   }
@@ -81,7 +73,7 @@ void CCursorUtils::DestroyAuxWindow() {
   if (window == nullptr || m_auxWndThread != GetCurrentThreadId())
     return;
   if (IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == m_auxWndThread &&
-      IsAuxClass(window)) {
+      IsWindowOfClass(window, kAuxClass)) {
     DestroyWindow(window);
   }
 }

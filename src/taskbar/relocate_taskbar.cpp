@@ -24,14 +24,6 @@ constexpr UINT_PTR kStepTimer = 1;
 // Set when that window is created, cleared when its thread ends.
 RelocateTaskbar* g_auxOwner = nullptr;
 
-HINSTANCE ModuleInstance() {
-  return ThisModule();
-}
-
-ScreenRect FromRect(const RECT& r) {
-  return ScreenRect{r.left, r.top, r.right, r.bottom};
-}
-
 BOOL CALLBACK CountMaximised(HWND window, LPARAM param) {
   if (IsZoomed(window) && IsWindowVisible(window))
     ++*reinterpret_cast<size_t*>(param);
@@ -73,27 +65,24 @@ bool RelocateTaskbar::Start() {
   MLOG(kLogInfo, kTag, "RelocateTaskbar::Start");
   UniqueHandle ready(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!ready) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create thread ready event. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create thread ready event");
     return false;
   }
   WNDCLASSEXW appBarClass = {};
   appBarClass.cbSize = sizeof(appBarClass);
   appBarClass.lpfnWndProc = &DefWindowProcW;
-  appBarClass.hInstance = ModuleInstance();
+  appBarClass.hInstance = ThisModule();
   appBarClass.lpszClassName = kAppBarClass;
   if (!RegisterClassExW(&appBarClass)) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't register window class. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't register window class");
     return false;
   }
   // Lives on this stack: the wait below lasts until the thread is done with it.
   ThreadStart start{ready.get(), nullptr};
   if (!m_workingThread.Start("appbar thread",
                              [this, &start](HANDLE stop) { RunWorkingThread(&start, stop); })) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't create working thread. err=%d",
-             static_cast<int>(GetLastError()));
-    UnregisterClassW(kAppBarClass, ModuleInstance());
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't create working thread");
+    UnregisterClassW(kAppBarClass, ThisModule());
     return false;
   }
   const HANDLE waits[] = {ready.get(), m_workingThread.handle()};
@@ -102,7 +91,7 @@ bool RelocateTaskbar::Start() {
     return true;
   }
   LogWrite(kTag, kModuleName, kLogError, "Working thread stopped immediately after start");
-  UnregisterClassW(kAppBarClass, ModuleInstance());
+  UnregisterClassW(kAppBarClass, ThisModule());
   return false;
 }
 
@@ -118,7 +107,7 @@ bool RelocateTaskbar::Stop() {
       return false;  // it still creates appbar windows of the class below
     m_auxWnd = nullptr;
   }
-  UnregisterClassW(kAppBarClass, ModuleInstance());
+  UnregisterClassW(kAppBarClass, ThisModule());
   return true;
 }
 
@@ -142,8 +131,7 @@ void RelocateTaskbar::SetIndents(const IndentEntry* entries, size_t count) {
       CriticalSectionLock hold(m_lock);
       m_requestedIndents.WakeUpFailed();
     }
-    MLOG(kLogWarning, kTag, "Unable to post message to working thread. Err = %d",
-         static_cast<int>(error));
+    MLOG_FAILURE(kLogWarning, kTag, error, "Unable to post message to working thread");
   }
 }
 
@@ -154,24 +142,21 @@ void RelocateTaskbar::OnNotify(HostNotification code) {
 }
 
 void RelocateTaskbar::RunWorkingThread(ThreadStart* start, HANDLE stop) {
-  m_stopEvent = stop;
-  const HINSTANCE instance = ModuleInstance();
+  const HINSTANCE instance = ThisModule();
   WNDCLASSEXW auxClass = {};
   auxClass.cbSize = sizeof(auxClass);
   auxClass.lpfnWndProc = &AuxWndProc;
   auxClass.hInstance = instance;
   auxClass.lpszClassName = kAuxClass;
   if (!RegisterClassExW(&auxClass)) {
-    LogWrite(kTag, kModuleName, kLogError, "Can't register aux window class. err=%d",
-             static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't register aux window class");
     return;
   }
   HWND aux = CreateWindowExW(0, kAuxClass, kAuxTitle, WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, nullptr,
                              nullptr, instance, this);
   if (aux == nullptr) {
-    MLOG(kLogWarning, kTag,
-         "Unable to create auxilary window (err = %d). Appbars logic will not work",
-         static_cast<int>(GetLastError()));
+    MLOG_FAILURE(kLogWarning, kTag, GetLastError(),
+                 "Unable to create auxilary window. Appbars logic will not work");
     UnregisterClassW(kAuxClass, instance);
     return;
   }
@@ -196,8 +181,7 @@ void RelocateTaskbar::RunMessageLoop(HANDLE stop) {
     if (woken == WAIT_OBJECT_0)
       return;
     if (woken != WAIT_OBJECT_0 + 1) {
-      LogWrite(kTag, kModuleName, kLogError, "GetMessage failed with err = %d",
-               static_cast<int>(GetLastError()));
+      MLOG_FAILURE(kLogError, kTag, GetLastError(), "GetMessage failed");
       return;
     }
     MSG msg;
@@ -210,7 +194,7 @@ void RelocateTaskbar::RunMessageLoop(HANDLE stop) {
 }
 
 bool RelocateTaskbar::Stopping() const {
-  return WaitForSingleObject(m_stopEvent, 0) == WAIT_OBJECT_0;
+  return WaitForSingleObject(m_workingThread.stopEvent(), 0) == WAIT_OBJECT_0;
 }
 
 // Once the stop has come no new message goes to the shell: one made then
@@ -219,7 +203,7 @@ std::optional<UINT_PTR> RelocateTaskbar::CallShell(const char* what, DWORD messa
                                                    const APPBARDATA& data) {
   if (Stopping())
     return std::nullopt;
-  return CallShellAppBar(what, message, data, kAppBarCallBoundMs, m_stopEvent);
+  return CallShellAppBar(what, message, data, kAppBarCallBoundMs, m_workingThread.stopEvent());
 }
 
 LRESULT CALLBACK RelocateTaskbar::AuxWndProc(HWND window, UINT message, WPARAM wParam,
@@ -243,14 +227,10 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
       break;
     case WM_TIMER:
       KillTimer(aux, kStepTimer);
-      if (m_busy && !ApplyNextIndent(aux)) {
-        m_busy = false;
-        m_reapplying = true;
-        if (m_reapplyWorkAreas)
-          m_reapplyWorkAreas(m_stopEvent);
-        m_reapplying = false;
-      }
-      break;
+      if (!m_busy || ApplyNextIndent(aux))
+        break;
+      m_busy = false;  // the sequence is done: it reapplies, as below
+      [[fallthrough]];
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE:
       // A sequence under way reapplies at its end. Setting a work area
@@ -262,7 +242,7 @@ void RelocateTaskbar::OnAuxMessage(HWND aux, UINT message) {
         break;
       m_reapplying = true;
       if (m_reapplyWorkAreas)
-        m_reapplyWorkAreas(m_stopEvent);
+        m_reapplyWorkAreas(m_workingThread.stopEvent());
       m_reapplying = false;
       break;
     default:
@@ -329,10 +309,9 @@ bool RelocateTaskbar::SetAppBar(const MONITORINFOEXW& monitor, int32_t indent, u
       return true;
     case AppBarAction::kCreate: {
       window = CreateWindowExW(0, kAppBarClass, kAppBarTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                               CW_USEDEFAULT, 0, nullptr, nullptr, ModuleInstance(), this);
+                               CW_USEDEFAULT, 0, nullptr, nullptr, ThisModule(), this);
       if (window == nullptr) {
-        MLOG(kLogWarning, kTag, "Unable to create appbar window. Err = %d",
-             static_cast<int>(GetLastError()));
+        MLOG_FAILURE(kLogWarning, kTag, GetLastError(), "Unable to create appbar window");
         return false;
       }
       APPBARDATA data = AppBarData(window);

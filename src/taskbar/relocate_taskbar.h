@@ -57,8 +57,7 @@ class RelocateTaskbar final : public Component {
   const WorkAreaReapplier m_reapplyWorkAreas;
   IndentHandOver m_requestedIndents;
   OwnedThread m_workingThread;
-  HWND m_auxWnd = nullptr;       // set by Start once the working thread runs
-  HANDLE m_stopEvent = nullptr;  // the working thread's; abandons its calls to the shell
+  HWND m_auxWnd = nullptr;  // set by Start once the working thread runs
   std::vector<AppBarRecord> m_appBars;
   std::vector<IndentEntry> m_workingIndents;
   bool m_busy = false;

@@ -1,12 +1,12 @@
 #include "taskbar/show_hide_taskbar.h"
 
-#include <objbase.h>
 #include <shellapi.h>
 
 #include <cwchar>
 #include <optional>
 #include <vector>
 
+#include "core/com.h"
 #include "core/device.h"
 #include "core/device_request.h"
 #include "core/log.h"
@@ -27,10 +27,6 @@ constexpr DWORD kPassIntervalMs = 1000;
 constexpr int kMaxApplyRounds = 16;
 
 using TaskbarList = FixedList<HWND, kMaxTaskbars>;
-
-ScreenRect FromRect(const RECT& r) {
-  return ScreenRect{r.left, r.top, r.right, r.bottom};
-}
 
 BOOL CALLBACK CollectSecondary(HWND window, LPARAM param) {
   auto& list = *reinterpret_cast<TaskbarList*>(param);
@@ -126,13 +122,11 @@ void AdjustWorkArea(HWND taskbar, bool reserve) {
     return;
   RECT work = {decision.work.left, decision.work.top, decision.work.right, decision.work.bottom};
   if (!SystemParametersInfoW(SPI_SETWORKAREA, 1, &work, SPIF_SENDCHANGE)) {
-    LogWrite(kNoTag, kModuleName, kLogError, "%d: failed to set workarea to (%d,%d,%d,%d)",
-             static_cast<int>(GetLastError()), static_cast<int>(work.left),
-             static_cast<int>(work.top), static_cast<int>(work.right),
-             static_cast<int>(work.bottom));
+    MLOG_FAILURE(kLogError, kNoTag, GetLastError(), "failed to set workarea to (%ld,%ld,%ld,%ld)",
+                 work.left, work.top, work.right, work.bottom);
   } else {
-    MLOG(kLogInfo, kNoTag, "Workarea set to (%d,%d,%d,%d)", static_cast<int>(work.left),
-         static_cast<int>(work.top), static_cast<int>(work.right), static_cast<int>(work.bottom));
+    MLOG(kLogInfo, kNoTag, "Workarea set to (%ld,%ld,%ld,%ld)", work.left, work.top, work.right,
+         work.bottom);
   }
 }
 
@@ -154,12 +148,12 @@ void UpdateWorkAreas(bool show, HANDLE abandon) {
 
 // The taskbars belong to the shell's thread: they are shown and hidden
 // without waiting for it to get round to them.
-bool ApplyTaskbarVisibility(bool show, HANDLE abandon) {
+void ApplyTaskbarVisibility(bool show, HANDLE abandon) {
   TaskbarList list;
   CollectTaskbars(list);
   if (list.empty()) {
     MLOG(kLogWarning, kNoTag, "Can't find Shell_TrayWnd window");
-    return false;
+    return;
   }
   const int command = show ? SW_SHOW : SW_HIDE;
   for (HWND taskbar : list)
@@ -169,7 +163,6 @@ bool ApplyTaskbarVisibility(bool show, HANDLE abandon) {
       ShowWindowAsync(button, command);
   }
   UpdateWorkAreas(show, abandon);
-  return true;
 }
 
 }  // namespace
@@ -189,7 +182,7 @@ bool ShowHideTaskBarAndDesktop::Start() {
   // wait.
   m_device = OpenToolsDevice();
   if (!m_device) {
-    LogWrite(kTag, kModuleName, kLogError, "Error in opening of cvn_tg driver");
+    MLOG_FAILURE(kLogError, kTag, GetLastError(), "Error in opening of cvn_tg driver");
     return false;
   }
   if (!m_handlerThread.Prepare()) {
@@ -198,10 +191,8 @@ bool ShowHideTaskBarAndDesktop::Start() {
     return false;
   }
   if (!m_handlerThread.Start("taskbar watcher", [this](HANDLE stop) {
-        const HRESULT com = CoInitialize(nullptr);
+        ComScope com;
         Watch(stop);
-        if (SUCCEEDED(com))
-          CoUninitialize();
       })) {
     LogWrite(kTag, kModuleName, kLogError, "Can't create handler thread");
     Stop();
@@ -225,13 +216,9 @@ bool ShowHideTaskBarAndDesktop::Stop() {
   return true;
 }
 
-TaskbarRequest ShowHideTaskBarAndDesktop::RequestedState() {
-  return static_cast<TaskbarRequest>(InterlockedCompareExchange(&m_requested, 0, 0));
-}
-
-void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool bVisible) {
-  InterlockedExchange(&m_requested, bVisible ? kTaskbarRequestShown : kTaskbarRequestHidden);
-  ApplyTaskbarVisibility(bVisible, nullptr);
+void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool visible) {
+  m_requested = visible ? kTaskbarRequestShown : kTaskbarRequestHidden;
+  ApplyTaskbarVisibility(visible, nullptr);
 }
 
 // The host's latest request must win over the watcher and the appbar thread,
@@ -242,16 +229,16 @@ void ShowHideTaskBarAndDesktop::SetTaskbarVisible(bool bVisible) {
 // they read the request again once done and apply it anew if it changed
 // meanwhile. The shell takes the shows and hides in the order they were
 // made, so the last it takes is always one of the latest request.
-void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAreasOnly,
+void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, ApplyScope scope,
                                             HANDLE abandon) {
   for (int round = 0; round < kMaxApplyRounds; ++round) {
     const bool show = applied == kTaskbarRequestShown;
-    if (workAreasOnly) {
+    if (scope == ApplyScope::kWorkAreas) {
       UpdateWorkAreas(show, abandon);
     } else {
       ApplyTaskbarVisibility(show, abandon);
     }
-    const TaskbarRequest latest = RequestedState();
+    const TaskbarRequest latest = m_requested;
     if (latest == applied)
       return;
     applied = latest;
@@ -259,9 +246,9 @@ void ShowHideTaskBarAndDesktop::ApplyLatest(TaskbarRequest applied, bool workAre
 }
 
 void ShowHideTaskBarAndDesktop::ReapplyWorkAreas(HANDLE abandon) {
-  const TaskbarRequest requested = RequestedState();
+  const TaskbarRequest requested = m_requested;
   if (requested != kTaskbarRequestNone)
-    ApplyLatest(requested, true, abandon);
+    ApplyLatest(requested, ApplyScope::kWorkAreas, abandon);
 }
 
 void ShowHideTaskBarAndDesktop::ToggleDesktop() {
@@ -288,10 +275,10 @@ void ShowHideTaskBarAndDesktop::Watch(HANDLE stop) {
   for (;;) {
     ProbedState probed;
     if (ProbeTaskbar(probed) && ProbeDesktop(probed.desktopShown)) {
-      const TaskbarRequest requested = RequestedState();
+      const TaskbarRequest requested = m_requested;
       const PassActions actions = DecidePass(probed, requested, m_watch);
       if (actions.enforce)
-        ApplyLatest(requested, false, stop);
+        ApplyLatest(requested, ApplyScope::kTaskbarsAndWorkAreas, stop);
       if (actions.desktopChanged && m_onDesktopStateChanged)
         m_onDesktopStateChanged(probed.desktopShown);
       // Its outcome is not looked at: a lost report is not repeated until a

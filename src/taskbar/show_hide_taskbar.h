@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 
 #include "core/component.h"
@@ -25,24 +26,25 @@ class ShowHideTaskBarAndDesktop final : public Component {
   // True when nothing of the component runs any more; false when its
   // watcher could not be told to stop, and the object must then stay alive.
   bool Stop() override;
-  void SetTaskbarVisible(bool bVisible);
+  void SetTaskbarVisible(bool visible);
   void ToggleDesktop();
   // `abandon`, when given, ends a wait for the shell's answer early.
   void ReapplyWorkAreas(HANDLE abandon = nullptr);
 
  private:
+  enum class ApplyScope { kWorkAreas, kTaskbarsAndWorkAreas };
+
   void Watch(HANDLE stop);
-  TaskbarRequest RequestedState();
   // Applies `applied` and then whatever the host asked for meanwhile, until
   // the request read after applying is the one applied.
-  void ApplyLatest(TaskbarRequest applied, bool workAreasOnly, HANDLE abandon);
+  void ApplyLatest(TaskbarRequest applied, ApplyScope scope, HANDLE abandon);
 
   const DesktopStateListener m_onDesktopStateChanged;
   UniqueFile m_device;
   WatcherMemory m_watch;  // the handler thread's alone
   // Written whole by the command worker and the stopping thread, read whole
   // by every thread that applies it.
-  volatile LONG m_requested = kTaskbarRequestNone;
+  std::atomic<TaskbarRequest> m_requested = kTaskbarRequestNone;
   OwnedThread m_handlerThread;  // after all it uses, so that it goes first
 };
 

@@ -27,21 +27,21 @@ class FixedList {
  public:
   // False (and nothing stored) when the list is full.
   bool Append(const T& item) {
-    if (size_ == N)
+    if (m_size == N)
       return false;
-    items_[size_++] = item;
+    m_items[m_size++] = item;
     return true;
   }
-  bool full() const { return size_ == N; }
-  bool empty() const { return size_ == 0; }
-  size_t size() const { return size_; }
-  const T& operator[](size_t i) const { return items_[i]; }
-  const T* begin() const { return items_.data(); }
-  const T* end() const { return items_.data() + size_; }
+  bool full() const { return m_size == N; }
+  bool empty() const { return m_size == 0; }
+  size_t size() const { return m_size; }
+  const T& operator[](size_t i) const { return m_items[i]; }
+  const T* begin() const { return m_items.data(); }
+  const T* end() const { return m_items.data() + m_size; }
 
  private:
-  std::array<T, N> items_{};
-  size_t size_ = 0;
+  std::array<T, N> m_items{};
+  size_t m_size = 0;
 };
 
 // Secondary taskbars exist from Windows 6.2 on, and only matter with more

@@ -145,7 +145,7 @@ void RunCommand(const CommandRecordView& record) {
       break;
     case kCheckKeyboardHotkeysCommand:
       if (c.keyboard)
-        c.keyboard->CheckCurrentHotkey(true, true);
+        c.keyboard->CheckCurrentHotkey(LastSentPair::kForget, LayoutKey::kCurrentUser);
       break;
     case kSetVmColorCommand:
       if (c.weave)

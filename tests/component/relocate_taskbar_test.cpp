@@ -70,7 +70,7 @@ TEST(RelocateTaskbarComponent, failed_start_keeps_a_usable_object_and_stop_ends_
 
   RelocateTaskbar component;
   EXPECT_FALSE(component.Start());
-  EXPECT_EQ(log.Count("Can't register aux window class. err=1410"), 1u) << log.Text();
+  EXPECT_EQ(log.Count("Can't register aux window class, err = 1410"), 1u) << log.Text();
   EXPECT_EQ(log.Count("Working thread stopped immediately after start"), 1u);
   const IndentEntry entry{0, 0, -1, 30, -1, -1};
   component.SetIndents(&entry, 1);
