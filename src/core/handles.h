@@ -141,5 +141,4 @@ struct LocalTraits {
 template <typename T>
 using UniqueLocal = UniqueAny<LocalTraits<T>>;
 
-
 }  // namespace mantlet
