@@ -40,16 +40,21 @@ constexpr wchar_t kVisualEffects[] = L"VisualEffects";
 constexpr UINT kWallpaperUnits = 260;  // terminator included, also for the saved copy
 constexpr DWORD kApplyFlags = AD_APPLY_SAVE | AD_APPLY_HTMLGEN | AD_APPLY_REFRESH;
 
-// The desktop object is made for each use and released right after it, in
-// a COM apartment of the caller's own for that span: the host may start and
-// stop the tool on a thread that never entered one.
-HRESULT CreateDesktopObject(ComPtr<IActiveDesktop>* desktop) {
-  return CoCreateInstance(CLSID_ActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveDesktop,
-                          reinterpret_cast<void**>(desktop->ReleaseAndGetAddressOf()));
-}
-
 unsigned long HrForLog(HRESULT hr) {
   return static_cast<unsigned long>(hr);
+}
+
+// The desktop object is made for each use and released right after it, in
+// a COM apartment of the caller's own for that span: the host may start and
+// stop the tool on a thread that never entered one. A failure is logged here.
+HRESULT CreateDesktopObject(ComPtr<IActiveDesktop>* desktop) {
+  const HRESULT hr =
+      CoCreateInstance(CLSID_ActiveDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveDesktop,
+                       reinterpret_cast<void**>(desktop->ReleaseAndGetAddressOf()));
+  if (FAILED(hr)) {
+    MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx", HrForLog(hr));
+  }
+  return hr;
 }
 
 }  // namespace
@@ -148,11 +153,8 @@ void WeaveStateController::ApplyWeaveLook() {
     ComScope com;
     ComPtr<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
-    if (FAILED(hr)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
-           HrForLog(hr));
+    if (FAILED(hr))
       return;
-    }
     hr = desktop->GetWallpaper(wallpaper, kWallpaperUnits, 0);
     if (FAILED(hr))
       MLOG(kLogWarning, kWeaveTag, "failed to get desktop wallpaper, hr=0x%08lx", HrForLog(hr));
@@ -206,10 +208,7 @@ WeaveStateController::DesktopApplied WeaveStateController::ApplyDesktopAppearanc
     ComScope com;
     ComPtr<IActiveDesktop> desktop;
     HRESULT hr = CreateDesktopObject(&desktop);
-    if (FAILED(hr)) {
-      MLOG(kLogWarning, kWeaveTag, "failed to create ActiveDesktop object, hr=0x%08lx",
-           HrForLog(hr));
-    } else {
+    if (SUCCEEDED(hr)) {
       hr = desktop->SetWallpaper(wallpaper, 0);
       if (FAILED(hr)) {
         MLOG(kLogWarning, kWeaveTag, "failed to set wallpaper, hr=0x%08lx", HrForLog(hr));
