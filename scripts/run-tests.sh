@@ -19,6 +19,9 @@ configure() { # dir options...
 }
 ctest_args=("$@")
 
+section "size"
+scripts/count-lines.py
+
 section "format"
 mapfile -t sources < <(git ls-files -- '*.cpp' '*.h' '*.c' 2>/dev/null || true)
 if ((${#sources[@]})); then
