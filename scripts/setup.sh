@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang llvm libclang-rt-14-dev googletest clang-format
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-x86-64-dev mingw-w64-tools
-  wine64 wine xvfb xauth imagemagick procps g++-multilib qemu-user
+  wine64 wine xvfb xserver-xephyr xauth imagemagick procps g++-multilib qemu-user
 )
 
 missing=()

@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # wineenv.sh: the Wine test environment of the module's tests and demo.
 #
-#   wineenv.sh up <statedir> <bindir>        fresh prefix + Xvfb + tools device stand-in running
+#   wineenv.sh up <statedir> <bindir> [--second-monitor WxH+X+Y]
+#                                            fresh prefix + Xvfb + tools device stand-in running;
+#                                            optionally a second monitor of that size and origin
 #   wineenv.sh run <statedir> <prog> [args]  run a Windows program in it; exit status passed through
 #   wineenv.sh down <statedir>               stop that prefix's wineserver and its Xvfb
 #   wineenv.sh shell <statedir> [cmd...]     a command (default: an interactive shell) with its environment
 #
 # <statedir> holds: prefix/ (the WINEPREFIX), env (exports for the other verbs),
-# xvfb.pid, display, and logs/. Only processes this script started are ever
-# stopped: the prefix's own wineserver (wineserver -k) and the recorded Xvfb.
+# xvfb.pid, display, and logs/ (and xephyr.pid with a second monitor). Only
+# processes this script started are ever stopped: the prefix's own wineserver
+# (wineserver -k) and the recorded Xvfb and Xephyr.
 set -euo pipefail
 
 # fd 9 holds the statedir's lock; every process started here closes it
@@ -21,7 +24,7 @@ die() {
 }
 
 usage() {
-  sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -89,38 +92,64 @@ stop_prefix_server() { # quietly; the prefix may have no server
   fi
 }
 
-stop_xvfb() { # statedir
+stop_server() { # pidfile comm
   local pid
-  pid=$(cat "$1/xvfb.pid" 2>/dev/null || true)
-  if pid_is "$pid" Xvfb; then
+  pid=$(cat "$1" 2>/dev/null || true)
+  if pid_is "$pid" "$2"; then
     kill "$pid" 2>/dev/null || true
     for _ in $(seq 50); do
-      pid_is "$pid" Xvfb || break
+      pid_is "$pid" "$2" || break
       sleep 0.1
     done
-    if pid_is "$pid" Xvfb; then kill -9 "$pid" 2>/dev/null || true; fi
+    if pid_is "$pid" "$2"; then kill -9 "$pid" 2>/dev/null || true; fi
   fi
-  rm -f "$1/xvfb.pid" "$1/display"
+  rm -f "$1"
 }
 
-# Starts Xvfb on a display it picks itself (-displayfd), which avoids racing
-# other users of the machine for a free display number.
-start_xvfb() { # statedir
-  local display=""
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$1/display" </dev/null >"$LOGDIR/xvfb.log" 2>&1 9>&- &
-  echo $! >"$1/xvfb.pid"
+stop_xvfb() { # statedir
+  stop_server "$1/xephyr.pid" Xephyr
+  stop_server "$1/xvfb.pid" Xvfb
+  rm -f "$1/display" "$1/xephyr.display"
+}
+
+# Starts an X server on a display it picks itself (-displayfd), which avoids
+# racing other users of the machine for a free display number, and sets
+# X_DISPLAY to it. A nested server is shown on the display in X_HOST.
+start_x_server() { # statedir name comm args...
+  local statedir=$1 name=$2 comm=$3 display=""
+  shift 3
+  env ${X_HOST:+DISPLAY="$X_HOST"} "$comm" -displayfd 3 "$@" -nolisten tcp 3>"$statedir/$name.display" </dev/null >"$LOGDIR/$name.log" 2>&1 9>&- &
+  echo $! >"$statedir/$name.pid"
   disown
   for _ in $(seq 100); do
-    display=$(tr -dc '0-9' <"$1/display" 2>/dev/null || true)
+    display=$(tr -dc '0-9' <"$statedir/$name.display" 2>/dev/null || true)
     [[ -n "$display" ]] && break
-    pid_is "$(cat "$1/xvfb.pid")" Xvfb || break
+    pid_is "$(cat "$statedir/$name.pid")" "$comm" || break
     sleep 0.05
   done
   if [[ -z "$display" ]]; then
-    sed 's/^/  | /' "$LOGDIR/xvfb.log" >&2
-    die "Xvfb did not start"
+    sed 's/^/  | /' "$LOGDIR/$name.log" >&2
+    die "$comm did not start"
   fi
-  XVFB_DISPLAY=":$display"
+  X_DISPLAY=":$display"
+}
+
+# One monitor: an Xvfb screen. Two: Xvfb's Xinerama puts every screen at 0,0
+# and cannot place one elsewhere, so a nested Xephyr (on the Xvfb) carries
+# both screens, its -origin placing the second; Wine then lists both monitors
+# where they lie once its X11 driver is told to ask Xinerama rather than
+# XRandR (UseXRandR=N, set in the prefix).
+start_display() { # statedir [WxH+X+Y]
+  start_x_server "$1" xvfb Xvfb -screen 0 1920x1080x24
+  mv "$1/xvfb.display" "$1/display"
+  if [[ -n "${2:-}" ]]; then
+    [[ "$2" =~ ^([0-9]+x[0-9]+)\+([0-9]+)\+([0-9]+)$ ]] || die "--second-monitor wants WxH+X+Y, not '$2'"
+    command -v Xephyr >/dev/null || die "Xephyr not installed (package xserver-xephyr)"
+    X_HOST=$X_DISPLAY start_x_server "$1" xephyr Xephyr -screen 1920x1080 \
+      -origin "${BASH_REMATCH[2]},${BASH_REMATCH[3]}" -screen "${BASH_REMATCH[1]}" +xinerama -no-host-grab
+    mv "$1/xephyr.display" "$1/display"
+  fi
+  XVFB_DISPLAY=$X_DISPLAY
 }
 
 # Starts the stand-in; StartServiceW is retried inside the tool.
@@ -151,8 +180,8 @@ prepare_prefix() { # bindir
 }
 
 cmd_up() {
-  [[ $# -eq 2 ]] || usage
-  local statedir bindir t0 t1 t_boot t_settle t_driver
+  [[ $# -eq 2 || ($# -eq 4 && $3 == --second-monitor) ]] || usage
+  local statedir bindir second=${4:-} t0 t1 t_boot t_settle t_driver
   statedir=$(realpath -m "$1")
   bindir=$(realpath "$2" 2>/dev/null) || die "no such directory: $2"
   [[ -f "$bindir/cvn_tg.sys" ]] || die "$bindir/cvn_tg.sys not found (build target cvn_tg)"
@@ -176,7 +205,7 @@ cmd_up() {
   # From here a failure takes down what this run started.
   UP_STATEDIR=$statedir
   trap up_failed EXIT
-  start_xvfb "$statedir"
+  start_display "$statedir" "$second"
   export DISPLAY="$XVFB_DISPLAY"
   export WINEDEBUG=-all
   # No Mono or Gecko: their installers would wait for a click on a screen no one sees.
@@ -188,10 +217,14 @@ cmd_up() {
     printf 'export WINEDLLOVERRIDES=%q\n' "$WINEDLLOVERRIDES"
     printf 'WINEENV_BINDIR=%q\n' "$bindir"
     printf 'WINEENV_XVFB_PID=%q\n' "$(cat "$statedir/xvfb.pid")"
+    printf 'WINEENV_XEPHYR_PID=%q\n' "$(cat "$statedir/xephyr.pid" 2>/dev/null || true)"
   } >"$statedir/env"
 
   t1=$(now_ms)
   step wineboot wine wineboot -i
+  if [[ -n "$second" ]]; then
+    step x11-xinerama wine reg add 'HKCU\Software\Wine\X11 Driver' /v UseXRandR /d N /f
+  fi
   t_boot=$(seconds_since "$t1")
   # Let the boot's processes settle and the server exit: a driver started
   # while they are still busy times out (ERROR_SERVICE_REQUEST_TIMEOUT).
@@ -208,7 +241,7 @@ cmd_up() {
   prepare_prefix "$bindir"
   trap - EXIT
 
-  echo "$SCRIPT_NAME: up $statedir: Xvfb $DISPLAY (pid $(cat "$statedir/xvfb.pid")), prefix ${t_boot}s + settle ${t_settle}s, cvn_tg running ${t_driver}s, total $(seconds_since "$t0")s"
+  echo "$SCRIPT_NAME: up $statedir: display $DISPLAY (Xvfb pid $(cat "$statedir/xvfb.pid")${second:+, second monitor $second}), prefix ${t_boot}s + settle ${t_settle}s, cvn_tg running ${t_driver}s, total $(seconds_since "$t0")s"
 }
 
 cmd_run() {
@@ -218,6 +251,9 @@ cmd_run() {
   load_env "$statedir"
   LOGDIR="$statedir/logs"
   pid_is "$WINEENV_XVFB_PID" Xvfb || die "the Xvfb of $statedir is gone (run: $0 up $statedir <bindir>)"
+  if [[ -n "${WINEENV_XEPHYR_PID:-}" ]]; then
+    pid_is "$WINEENV_XEPHYR_PID" Xephyr || die "the Xephyr of $statedir is gone (run: $0 up $statedir <bindir> ...)"
+  fi
   # The server ends when it is killed or crashes, and the started driver goes
   # with it. Serialised, since parallel test runs come through here at once.
   (

@@ -33,6 +33,9 @@
 //   hide|show taskbar|start|workerw|secondaries     behind the tool's back
 //   taskbar <l> <t> <r> <b>                         move the taskbar
 //   secondary <l> <t> <r> <b> | secondary clear     Shell_SecondaryTrayWnd windows
+//   secondary monitors                              one along the bottom 40 pixels of each
+//                                                   monitor but the primary; answers
+//                                                   "secondary=<n> <l,t,r,b>..." with theirs
 //   autohide 0|1                                    what ABM_GETSTATE says
 //   appbars                                         the registered appbars
 //   appbarlog [reset]                               the appbar messages so far, each
@@ -381,6 +384,21 @@ void CreateShell(const RECT& taskbar) {
                                           nullptr, nullptr, instance, nullptr);
 }
 
+// A real shell docks a secondary taskbar on every monitor but the primary.
+BOOL CALLBACK AddSecondaryTaskbar(HMONITOR monitor, HDC, LPRECT, LPARAM placed) {
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!GetMonitorInfoW(monitor, &info) || (info.dwFlags & MONITORINFOF_PRIMARY) != 0)
+    return TRUE;
+  const RECT& m = info.rcMonitor;
+  const RECT r = {m.left, m.bottom - 40, m.right, m.bottom};
+  g_shell.secondaries.push_back(MakeTaskbar(L"Shell_SecondaryTrayWnd", r));
+  char text[64];
+  snprintf(text, sizeof(text), " %ld,%ld,%ld,%ld", r.left, r.top, r.right, r.bottom);
+  *reinterpret_cast<std::string*>(placed) += text;
+  return TRUE;
+}
+
 // "prompt", "late <ms>" or "held" -> the console's message pace.
 bool SetAnswers(const char* words) {
   char mode[16] = {};
@@ -470,6 +488,10 @@ bool Execute(const std::string& line) {
       DestroyWindow(s);
     g_shell.secondaries.clear();
     ConsoleReply("secondary=0");
+  } else if (v == "secondary" && strcmp(word, "monitors") == 0) {
+    std::string placed;
+    EnumDisplayMonitors(nullptr, nullptr, &AddSecondaryTaskbar, reinterpret_cast<LPARAM>(&placed));
+    ConsoleReply("secondary=%zu%s", g_shell.secondaries.size(), placed.c_str());
   } else if (v == "secondary" && sscanf(line.c_str(), "%*s %ld %ld %ld %ld", &l, &t, &r, &b) == 4) {
     g_shell.secondaries.push_back(MakeTaskbar(L"Shell_SecondaryTrayWnd", RECT{l, t, r, b}));
     ConsoleReply("secondary=%zu", g_shell.secondaries.size());
