@@ -7,14 +7,24 @@
 //   host <line>                                 any host stand-in command ("host calls
 //                                               main|com|fresh": the thread of the calls)
 //   send <mantletctl command>                   one command record, signalled
-//   batch <cmd> ; <cmd> ; ...                   several records, one signal
+//   batch [--no-signal] <cmd> ; <cmd> ; ...     several records, one signal (or none yet)
+//   signal                                      the command event alone
 //   fire [status]                               complete the pending host event wait
 //   device cancellable on|off                   whether CancelIo ends what the device holds
 //                                               (off by default, as a tools device promises)
 //   device hang <ms>|on|off                     the device answers nothing for <ms>, or
 //                                               until "device hang off"
 //   wait <ms>                                   let the tool work
-//   expect-log <text> [within <ms>]             a log line containing the text
+//   expect-log <text> [count <n>] [level <L>] [within <ms>]
+//                                               a log line containing the text (exactly n
+//                                               of them, 0 included; each of level I, F ...)
+//   expect-mailslot present|absent              whether the tool's command mailslot exists
+//   cursor <x> <y>                              the cursor put there, over a probe window of
+//                                               the guest's that notes each time the system
+//                                               asks it for the cursor's shape
+//   expect-cursor <x> <y> [within <ms>]         the shape asked for again since the last look,
+//                                               the cursor still there, no window of the tool
+//                                               left under it
 //   expect-device <code> [count]                that many device requests of a code
 //   say <text>                                  a line of narrative for the account
 //   section <title>                             a heading in the account
@@ -22,7 +32,7 @@
 //   expect-host <kind> [count] [text]           at least count (1) messages of a kind
 //                                               (register, unregister, log) containing
 //                                               the text reached the emulated hypervisor
-//   registry set <key> <name> dword <n>|sz <text>
+//   registry set <key> <name> dword <n>|qword <n>|sz <text>|binary <hex bytes>
 //                                               a value in the guest's registry (HKCU\..., HKLM)
 //   registry delete <key> [<name>]              a value, or the key with everything below it
 //   registry list <key>                         every value of the key, shown in the account
@@ -31,7 +41,8 @@
 //                                               those named) from here on
 //   expect-registry <key> <name> <n>|absent [within <ms>]
 //                                               a DWORD value as expected, or no such value
-//   relaunch                                    a new host stand-in (per-program settings anew)
+//   relaunch [<exe>]                            a new host stand-in (per-program settings anew),
+//                                               mantlet_host.exe or another build of it
 //   expect-box [close | press <button>]         a message box or dialog of the host: its caption
 //                                               and text; closed, or one of its buttons pressed
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
@@ -50,13 +61,20 @@
 //                                               the guest (folders made as needed)
 //   trash <path> [text]                         a file written and moved to the recycle bin
 //   expect-recycle <count> [within <ms>]        the recycle bin holds that many items
-//   expect-process <exe> running|gone [within <ms>]
-//                                               a process of that name runs (or none does)
+//   expect-process <exe> running|gone|<n> [child] [within <ms>]
+//                                               a process of that name runs (none does, exactly
+//                                               n do); child: each one started by the host
+//   end-process <exe>                           every process of that name ended
+//   expect-file <path> => <text> [within <ms>]  a guest file that contains the text
 // After every step the account notes what changed in the guest: values of the
 // watched keys, the shared-folder drives and the files of the Links folder.
 // expect-report also takes "within <ms>" (default 5000); it looks only at requests newer than
 // the last one it matched of the same code.
 // Keys and names with spaces go in double quotes.
+//
+// With --check (the test suites' mode) no account is written: each failed step
+// is printed as "<file>:<line>: <step> -- <what was seen>" and the exit status
+// is 1 when any step failed.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -67,6 +85,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -122,6 +141,16 @@ std::string TakeWithin(std::string text, DWORD* within) {
   const size_t at = text.rfind(" within ");
   if (at != std::string::npos) {
     *within = strtoul(text.c_str() + at + 8, nullptr, 0);
+    text = Trim(text.substr(0, at));
+  }
+  return text;
+}
+
+// "<text> <word> <value>" at the end -> text and value (unchanged if absent).
+std::string TakeOption(std::string text, const std::string& word, std::string* value) {
+  const size_t at = text.rfind(" " + word + " ");
+  if (at != std::string::npos) {
+    *value = Trim(text.substr(at + word.size() + 2));
     text = Trim(text.substr(0, at));
   }
   return text;
@@ -270,8 +299,24 @@ class Guest {
       step.outcome = host_.Call("notify " + rest);
     } else if (verb == "host") {
       step.outcome = host_.Call(rest);
-    } else if (verb == "send" || verb == "batch") {
-      Send(step, verb == "send" ? rest : Replace(rest, ";", "\n"), verb == "send");
+    } else if (verb == "send") {
+      Send(step, rest, true, true);
+    } else if (verb == "batch") {
+      const bool signal = rest.rfind("--no-signal ", 0) != 0;
+      Send(step, Replace(signal ? rest : rest.substr(12), ";", "\n"), false, signal);
+    } else if (verb == "signal") {
+      step.outcome = testenv::SignalCommandEvent() ? "signalled" : "";
+      if (step.outcome.empty())
+        Fail(step, "no command event");
+    } else if (verb == "cursor" || verb == "expect-cursor") {
+      Cursor(step, verb == "cursor", rest);
+    } else if (verb == "expect-mailslot") {
+      const bool present = testenv::MailslotExists();
+      step.outcome = present ? "present" : "absent";
+      if (rest != "present" && rest != "absent")
+        Fail(step, "expected present or absent");
+      else if (step.outcome != rest)
+        Fail(step, step.outcome);
     } else if (verb == "device") {
       DeviceMode(step, rest);
     } else if (verb == "fire") {
@@ -295,7 +340,10 @@ class Guest {
       Watch(step, rest);
     } else if (verb == "relaunch") {
       EndHost();
-      step.outcome = host_.Launch();
+      const std::wstring exe = Wide(rest.empty() ? "mantlet_host.exe" : rest);
+      testenv::HostOptions options;
+      options.executable = exe.c_str();
+      step.outcome = host_.Launch(options);
       if (step.outcome != "load=ok")
         return Fail(step, step.outcome);
       RecordHostCalls();
@@ -325,6 +373,10 @@ class Guest {
       ExpectRecycle(step, rest);
     } else if (verb == "expect-process") {
       ExpectProcess(step, rest);
+    } else if (verb == "end-process") {
+      EndProcesses(step, Unquote(rest));
+    } else if (verb == "expect-file") {
+      ExpectFile(step, rest);
     } else {
       Fail(step, "unknown step '" + verb + "'");
     }
@@ -374,6 +426,70 @@ class Guest {
   }
 
  private:
+  // The probe's shape requests come in as its thread's messages are read:
+  // this thread pumps only here, so they wait in its queue until then.
+  static LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SETCURSOR)
+      ++probeShapeAsks_;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+
+  static void PumpFor(DWORD ms) {
+    const ULONGLONG until = GetTickCount64() + ms;
+    for (;;) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageW(&msg);
+      const ULONGLONG now = GetTickCount64();
+      if (now >= until)
+        return;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - now), QS_ALLINPUT);
+    }
+  }
+
+  void Cursor(StepRecord& step, bool place, const std::string& rest) {
+    DWORD within = 5000;
+    std::istringstream in(TakeWithin(rest, &within));
+    POINT want = {};
+    if (!(in >> want.x >> want.y))
+      return Fail(step, "expected <x> <y>");
+    if (place) {
+      if (probe_ == nullptr) {
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.lpfnWndProc = &ProbeProc;
+        windowClass.lpszClassName = L"GuestCursorProbe";
+        RegisterClassExW(&windowClass);
+        probe_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE,
+                                 windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                 nullptr, nullptr, nullptr);
+      }
+      if (probe_ == nullptr || !SetCursorPos(want.x, want.y))
+        return Fail(step, "no probe window or the cursor did not move");
+      SetWindowPos(probe_, HWND_TOPMOST, want.x - 2, want.y - 2, 5, 5,
+                   SWP_NOACTIVATE | SWP_SHOWWINDOW);
+      // What the move and the new window bring is read before counting starts.
+      PumpFor(300);
+      probeShapeAsks_ = 0;
+      step.outcome = "placed";
+      return;
+    }
+    const ULONGLONG until = GetTickCount64() + within;
+    while (probeShapeAsks_ == 0 && GetTickCount64() < until)
+      PumpFor(50);
+    POINT at = {};
+    GetCursorPos(&at);
+    HWND left = nullptr;
+    testenv::WaitUntil([&] { return (left = FindWindowW(L"MouseSyncAux", nullptr)) == nullptr; },
+                       3000);
+    step.outcome = std::to_string(probeShapeAsks_) + " shape request(s), cursor at " +
+                   std::to_string(at.x) + "," + std::to_string(at.y) +
+                   (left != nullptr ? ", a MouseSyncAux window left" : "");
+    if (probeShapeAsks_ == 0 || at.x != want.x || at.y != want.y || left != nullptr)
+      Fail(step, step.outcome);
+    probeShapeAsks_ = 0;
+  }
+
   static std::string Replace(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos;
          at = text.find(from, at + to.size())) {
@@ -491,7 +607,7 @@ class Guest {
     return files;
   }
 
-  void Send(StepRecord& step, const std::string& text, bool single) {
+  void Send(StepRecord& step, const std::string& text, bool single, bool signal) {
     mantletctl::Parsed parsed;
     if (single) {
       const auto words = mantletctl::SplitLine(text);
@@ -503,7 +619,7 @@ class Guest {
     }
     if (!parsed.ok())
       return Fail(step, parsed.error);
-    if (!testenv::SendRecords(parsed.records))
+    if (!testenv::SendRecords(parsed.records, signal))
       return Fail(step, "the mailslot is not there");
     for (const mantletctl::Record& r : parsed.records) {
       uint32_t words[2] = {};
@@ -513,13 +629,30 @@ class Guest {
     step.outcome = std::to_string(parsed.records.size()) + " record(s) sent";
   }
 
+  // Without a count: at least one line, waited for. With one: waited for
+  // until there are that many, then exactly that many (no wait for none).
   void ExpectLog(StepRecord& step, const std::string& rest) {
     DWORD within = 3000;
-    const std::string text = Unquote(TakeWithin(rest, &within));
-    if (log_.WaitFor(text, within)) {
-      step.outcome = "seen";
-    } else {
-      Fail(step, "not logged within " + std::to_string(within) + " ms");
+    std::string level, count;
+    std::string text = TakeWithin(rest, &within);
+    text = TakeOption(text, "level", &level);
+    text = Unquote(TakeOption(text, "count", &count));
+    const size_t wanted = count.empty() ? 1 : strtoul(count.c_str(), nullptr, 10);
+    if (wanted > 0 && !log_.WaitFor(text, within, wanted)) {
+      const size_t seen = log_.Count(text);
+      return Fail(step, seen == 0 ? "not logged within " + std::to_string(within) + " ms"
+                                  : std::to_string(seen) + " line(s) within " +
+                                        std::to_string(within) + " ms");
+    }
+    const std::vector<std::string> lines = log_.Matching(text);
+    step.outcome =
+        count.empty() && level.empty() ? "seen" : std::to_string(lines.size()) + " line(s)";
+    if (!count.empty() && lines.size() != wanted)
+      return Fail(step, step.outcome + ": " + (lines.empty() ? "" : lines.back()));
+    // The level letter stands before the module's name: "... I MANTLETDLL /Mantlet:...".
+    for (const std::string& line : lines) {
+      if (!level.empty() && line.find(" " + level + " MANTLETDLL /") == std::string::npos)
+        return Fail(step, "not at level " + level + ": " + line);
     }
   }
 
@@ -673,6 +806,16 @@ class Guest {
     if (action == "set" && w.size() == 4 && w[2] == "dword") {
       const DWORD value = strtoul(w[3].c_str(), nullptr, 0);
       result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_DWORD, &value, sizeof(value));
+    } else if (action == "set" && w.size() == 4 && w[2] == "qword") {
+      const uint64_t value = strtoull(w[3].c_str(), nullptr, 0);
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_QWORD, &value, sizeof(value));
+    } else if (action == "set" && w.size() >= 3 && w.size() <= 4 && w[2] == "binary") {
+      std::vector<BYTE> bytes;
+      const std::string hex = w.size() == 4 ? w[3] : "";
+      for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes.push_back(static_cast<BYTE>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16)));
+      result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_BINARY, bytes.data(),
+                               static_cast<DWORD>(bytes.size()));
     } else if (action == "set" && w.size() == 4 && w[2] == "sz") {
       const std::wstring text = Wide(w[3]);
       result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_SZ, text.c_str(),
@@ -955,32 +1098,77 @@ class Guest {
 
   void ExpectProcess(StepRecord& step, const std::string& rest) {
     DWORD within = 10000;
-    const auto words = mantletctl::SplitLine(TakeWithin(rest, &within));
-    if (!words || words->size() != 2 || ((*words)[1] != "running" && (*words)[1] != "gone"))
-      return Fail(step, "expected <exe> running|gone");
-    const bool running = (*words)[1] == "running";
-    const std::wstring exe = Wide((*words)[0]);
+    std::vector<std::string> w =
+        mantletctl::SplitLine(TakeWithin(rest, &within)).value_or(std::vector<std::string>{});
+    const bool child = !w.empty() && w.back() == "child";
+    if (child)
+      w.pop_back();
+    if (w.size() != 2 ||
+        (w[1] != "running" && w[1] != "gone" && !isdigit(static_cast<unsigned char>(w[1][0])))) {
+      return Fail(step, "expected <exe> running|gone|<count> [child]");
+    }
+    const std::wstring exe = Wide(w[0]);
+    const size_t count = strtoul(w[1].c_str(), nullptr, 10);
+    const auto wanted = [&](size_t n) {
+      return w[1] == "running" ? n > 0 : w[1] == "gone" ? n == 0 : n == count;
+    };
     std::vector<PROCESSENTRY32W> found;
     const bool seen = testenv::WaitUntil(
         [&] {
           found = FindProcesses(exe);
-          return found.empty() != running;
+          return wanted(found.size());
         },
         within, 100);
-    if (found.empty()) {
-      step.outcome = "none running";
-    } else {
-      const PROCESSENTRY32W& p = found.front();
-      step.outcome = "process " + std::to_string(p.th32ProcessID) + ", started by " +
-                     (p.th32ParentProcessID == host_.Pid()
-                          ? std::string("the host process")
-                          : "process " + std::to_string(p.th32ParentProcessID));
+    size_t strangers = 0;
+    step.outcome = found.empty() ? "none running" : "";
+    for (const PROCESSENTRY32W& p : found) {
+      const bool ours = p.th32ParentProcessID == host_.Pid();
+      strangers += ours ? 0 : 1;
+      step.outcome += (step.outcome.empty() ? "" : "; ") + std::string("process ") +
+                      std::to_string(p.th32ProcessID) + ", started by " +
+                      (ours ? std::string("the host process")
+                            : "process " + std::to_string(p.th32ParentProcessID));
     }
+    if (!seen || (child && strangers > 0))
+      Fail(step, step.outcome);
+  }
+
+  void EndProcesses(StepRecord& step, const std::string& exe) {
+    size_t ended = 0;
+    for (const PROCESSENTRY32W& p : FindProcesses(Wide(exe))) {
+      HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.th32ProcessID);
+      if (process == nullptr)
+        continue;
+      if (TerminateProcess(process, 1) && WaitForSingleObject(process, 10000) == WAIT_OBJECT_0)
+        ++ended;
+      CloseHandle(process);
+    }
+    step.outcome = std::to_string(ended) + " ended";
+  }
+
+  void ExpectFile(StepRecord& step, const std::string& rest) {
+    const size_t arrow = rest.find(" => ");
+    if (arrow == std::string::npos)
+      return Fail(step, "expected '<path> => <text>'");
+    const std::wstring path = Wide(Unquote(rest.substr(0, arrow)));
+    DWORD within = 5000;
+    const std::string text = TakeWithin(rest.substr(arrow + 4), &within);
+    std::string content;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          std::ifstream in(path.c_str(), std::ios::binary);
+          content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+          return content.find(text) != std::string::npos;
+        },
+        within, 100);
+    step.outcome = content.empty() ? "no such file, or empty" : Trim(content);
     if (!seen)
       Fail(step, step.outcome);
   }
 
   size_t step_ = 0;                         // the step being run
+  HWND probe_ = nullptr;                    // the cursor probe, once placed
+  static inline int probeShapeAsks_ = 0;    // WM_SETCURSOR seen by the probe
   std::map<uint32_t, uint32_t> reportSeq_;  // per request code
   std::vector<guestsim::SentCommand> sent_;
   std::vector<Change> changes_;
@@ -1014,9 +1202,18 @@ bool WriteFileText(const std::wstring& path, const std::string& text) {
 
 // guestsim <scenario> [account.txt]: the HTML page goes next to the account
 // as account.html, the screenshots too.
+// guestsim --check <scenario> [<name>]: failed steps as "<name>:<line>: ...",
+// <name> being how the scenario's file is known where the run is read.
 int wmain(int argc, wchar_t** argv) {
+  const bool check = argc >= 2 && wcscmp(argv[1], L"--check") == 0;
+  if (check) {
+    --argc;
+    ++argv;
+  }
   if (argc < 2) {
-    fprintf(stderr, "usage: guestsim <scenario file> [account file]\n");
+    fprintf(stderr,
+            "usage: guestsim <scenario file> [account file]\n"
+            "       guestsim --check <scenario file> [name shown]\n");
     return 2;
   }
   std::ifstream file(argv[1]);
@@ -1039,7 +1236,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   std::wstring outDir;
-  if (argc >= 3) {
+  if (argc >= 3 && !check) {
     outDir = argv[2];
     outDir = outDir.substr(0, outDir.find_last_of(L"\\/") + 1);
   }
@@ -1060,6 +1257,18 @@ int wmain(int argc, wchar_t** argv) {
   }
   guest.End(account);
   account.seconds = static_cast<double>(GetTickCount64() - begun) / 1000.0;
+
+  if (check) {
+    const std::string shown = argc >= 3 ? Narrow(argv[2]) : Narrow(scenario);
+    for (const StepRecord& step : account.steps) {
+      if (step.failed)
+        printf("%s:%d: %s -- %s\n", shown.c_str(), step.line, step.text.c_str(),
+               step.outcome.c_str());
+    }
+    printf("%zu step(s), %zu failed\n", account.steps.size(), account.Failures());
+    fflush(stdout);
+    return account.Failures() == 0 ? 0 : 1;
+  }
 
   const std::string text = guestsim::TextAccount(account);
   if (argc >= 3) {

@@ -1,4 +1,5 @@
-// Command records through the real mailslot and event.
+// A flood of command records through the real mailslot and event (the other
+// cases are tests/scenarios/commands.scenario).
 #include <gtest/gtest.h>
 
 #include <random>
@@ -15,53 +16,6 @@ class Commands : public ToolTest {
     ASSERT_EQ(StartTool(), 0);
   }
 };
-
-TEST_F(Commands, unsupported_commands_log_at_information_level) {
-  ASSERT_TRUE(SendRecords({Record(7, 0), Record(11, 0), Record(12, 0)}));
-  ASSERT_TRUE(log.WaitFor("Unsupported command", 3000, 3));
-  const auto lines = log.Matching("Unsupported command");
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(LogMessage(lines[0]), "Unsupported command 'RelocateTaskBarCommand'");
-  EXPECT_EQ(LogMessage(lines[1]), "Unsupported command 'AdjustWorkingAreaCommand'");
-  EXPECT_EQ(LogMessage(lines[2]), "Unsupported command 'ShowMacMenuAppBarCommand'");
-  EXPECT_NE(lines[0].find(" I MANTLETDLL /Mantlet:"), std::string::npos);
-}
-
-TEST_F(Commands, malformed_records_are_dropped_without_a_word) {
-  Bytes short43 = Record(7, 0);
-  short43.resize(43);
-  ASSERT_TRUE(SendRecords({short43, Record(0, 0), Record(13, 0), Record(19, 0), Record(-7, 0),
-                           Record(7, 0, {}, false), Bytes{}, Record(12, 5)}));
-  // The last record proves the worker read past the bad ones.
-  ASSERT_TRUE(log.WaitFor("ShowMacMenuAppBarCommand", 3000));
-  const auto lines = log.Lines();
-  size_t fromWorker = 0;
-  for (const std::string& line : lines) {
-    if (line.find("MANTLETDLL") != std::string::npos &&
-        line.find("Start desktop utilities tool") == std::string::npos) {
-      ++fromWorker;
-    }
-  }
-  EXPECT_EQ(fromWorker, 1u) << log.Text();
-}
-
-TEST_F(Commands, several_records_run_on_one_signal) {
-  ASSERT_TRUE(SendRecords({Record(7, 0), Record(7, 0), Record(7, 0), Record(7, 0)}, false));
-  Sleep(300);
-  EXPECT_EQ(log.Count("Unsupported command"), 0u);  // nothing happens before the signal
-  ASSERT_TRUE(SignalCommandEvent());
-  EXPECT_TRUE(log.WaitFor("Unsupported command", 3000, 4));
-  Sleep(200);
-  EXPECT_EQ(log.Count("Unsupported command"), 4u);
-}
-
-TEST_F(Commands, stopped_tool_has_no_mailslot_and_a_restart_reads_again) {
-  ASSERT_EQ(StopTool(), 0);
-  EXPECT_FALSE(SendRecord(Record(7, 0)));
-  ASSERT_EQ(StartTool(), 0);
-  ASSERT_TRUE(SendRecord(Record(11, 0)));
-  EXPECT_TRUE(log.WaitFor("AdjustWorkingAreaCommand", 3000));
-}
 
 // A flood of valid and invalid records: every valid one runs once, in order,
 // and the worker survives every kind of garbage.
