@@ -160,21 +160,20 @@ Entries LongestList() {
   return entries;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, AppBarLists,
-    ::testing::Values(
-        ListCase{"nothing_asked", {{0, 0, -1, -1, -1, -1}, {0, 0, 0, 0, 0, 0}}, {}},
-        ListCase{"same_monitor_twice_the_later_decides",
-                 {{0, 0, -1, 30, -1, -1}, {5, 5, -1, 60, -1, -1}},
-                 {"1:0,0,1920,60"}},
-        ListCase{"far_points_negative_and_huge_indents",
-                 {{100000, -50000, -1, -1, 35, -1},
-                  {-3, 7, -7, -1, -1, -1},
-                  {0, 0, -1, INT_MAX, -1, INT_MIN}},
-                 {"2:1885,0,1920,1080", "0:0,0,-7,1080", "1:0,0,1920,2147483647",
-                  "3:0,-2147482568,1920,1080"}},
-        ListCase{"longest_list_the_mailslot_carries", LongestList(), {"3:0,1055,1920,1080"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The walk of a list (repeats, empty asks) is the unit tests' part; here the
+// real monitor lookup and window rectangles, and the mailslot's limit.
+INSTANTIATE_TEST_SUITE_P(Lists, AppBarLists,
+                         ::testing::Values(ListCase{"far_points_negative_and_huge_indents",
+                                                    {{100000, -50000, -1, -1, 35, -1},
+                                                     {-3, 7, -7, -1, -1, -1},
+                                                     {0, 0, -1, INT_MAX, -1, INT_MIN}},
+                                                    {"2:1885,0,1920,1080", "0:0,0,-7,1080",
+                                                     "1:0,0,1920,2147483647",
+                                                     "3:0,-2147482568,1920,1080"}},
+                                           ListCase{"longest_list_the_mailslot_carries",
+                                                    LongestList(),
+                                                    {"3:0,1055,1920,1080"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AppBarTest, stopped_tool_leaves_no_strip_even_mid_sequence) {
   ASSERT_TRUE(SendIndents({{0, 0, 20, 30, -1, -1}}));

@@ -75,12 +75,6 @@ class DeviceFaults : public ToolTest {
   bool WaitCount(uint32_t code, size_t count, DWORD timeoutMs = 15000) {
     return WaitUntil([&] { return Count(code) >= count; }, timeoutMs);
   }
-  // Commands run one at a time: once this one is logged, those before it are done.
-  void WorkerCaughtUp() {
-    const size_t before = log.Count(kSync);
-    ASSERT_TRUE(SendRecord(Record(7, 0)));
-    ASSERT_TRUE(log.WaitFor(kSync, 15000, before + 1));
-  }
   void Fail(uint32_t code, const Fault& fault) {
     DevResponse response;
     response.blockStatus = fault.blockStatus;
@@ -140,7 +134,6 @@ class DeviceFaults : public ToolTest {
     EXPECT_EQ(StopTool(), 0);
   }
 
-  static constexpr char kSync[] = "Unsupported command 'RelocateTaskBarCommand'";
   ScopedKeyReset toggle_{HKEY_CURRENT_USER, kToggle};
   ScopedKeyReset library_{HKEY_CURRENT_USER, testenv::distributor::kControlKey};
   ShellStandIn shell;

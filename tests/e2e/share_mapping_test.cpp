@@ -36,12 +36,6 @@ class ShareMapping : public ToolTest {
     const Bytes text = Utf8Names(names);
     ASSERT_TRUE(SendRecord(Record(6, static_cast<uint32_t>(text.size()), text)));
   }
-  // Commands run one at a time: once this one is logged, those before it are done.
-  void WorkerCaughtUp() {
-    const size_t before = log.Count("RelocateTaskBarCommand");
-    ASSERT_TRUE(SendRecord(Record(7, 0)));
-    ASSERT_TRUE(log.WaitFor("RelocateTaskBarCommand", 15000, before + 1));
-  }
   // The host reports each drive the system removed.
   void DrivesRemoved(int count) {
     for (int i = 0; i < count; ++i)
@@ -176,6 +170,7 @@ TEST_F(ShareMapping, failed_mount_is_logged_and_tried_again_by_the_next_command)
   folders.SetFailures({});
   Volumes({"V", "W"});
   EXPECT_TRUE(WaitForDrives("X:V|Y:W"));
+  EXPECT_EQ(folders.Connections("\\\\cvf\\W"), 1u);  // kept all along, never reconnected
 }
 
 TEST_F(ShareMapping, with_every_drive_letter_taken_the_mount_fails_and_the_tool_carries_on) {
@@ -192,50 +187,23 @@ TEST_F(ShareMapping, with_every_drive_letter_taken_the_mount_fails_and_the_tool_
   EXPECT_EQ(host.Call("ping"), "pong");
 }
 
-// The provider failing connections and cancellations with the errors the
-// router documents for them: each is logged with its code, the lists keep
-// only what is connected by this mapping, and the next command or start
-// puts things right.
-class ShareFaults : public ShareMapping {};
-
-TEST_F(ShareFaults, each_refused_connection_is_logged_and_the_next_command_maps_it) {
-  folders.SetVolumes({L"V", L"W"});
-  ASSERT_EQ(StartTool(), 0);
-  for (int error : {5, 53, 66, 67, 86, 170, 1200, 1203, 1204, 1208, 1219, 1222, 1223, 1326}) {
-    folders.SetFailures({L"AddConnection3 \\\\cvf\\V " + std::to_wstring(error)});
-    Volumes({"V", "W"});
-    EXPECT_TRUE(log.WaitFor("Can't mount share. err=" + std::to_string(error), 15000));
-    EXPECT_EQ(Mapped(), "Y:W");
-  }
-  folders.SetFailures({});
-  Volumes({"V", "W"});
-  EXPECT_TRUE(WaitForDrives("X:V|Y:W"));
-  EXPECT_EQ(folders.Connections("\\\\cvf\\W"), 1u);  // kept all along, never reconnected
-}
-
-// A drive whose cancellation fails stays connected but leaves the list, and
-// no removal report is awaited for it: the new volume is mapped at once.
-// The next start adopts the drives left behind and its stop unmaps them.
-TEST_F(ShareFaults, refused_cancellation_holds_nothing_back_and_the_next_start_cleans_up) {
-  folders.SetVolumes({L"V0", L"V1", L"V2", L"V3", L"V4", L"V5", L"V6"});
+// A drive whose cancellation the provider refuses stays connected but leaves
+// the list, and no removal report is awaited for it: the new volume is mapped
+// at once. The next start adopts the drive left behind and its stop unmaps it.
+// The module treats every refusal alike, so one error stands for them all.
+TEST_F(ShareMapping, refused_cancellation_holds_nothing_back_and_the_next_start_cleans_up) {
+  folders.SetVolumes({L"V0", L"V1"});
   ASSERT_EQ(StartTool(), 0);
   Volumes({"V0"});
   ASSERT_TRUE(WaitForDrives("Y:V0"));
-  std::string expected = "Y:V0";
-  char letter = 'Y';
-  int volume = 0;
-  for (int error : {5, 1222, 1223, 2250, 2401, 2404}) {
-    folders.SetFailures({L"CancelConnection * " + std::to_wstring(error)});
-    const std::string name = "V" + std::to_string(++volume);
-    Volumes({name});
-    EXPECT_TRUE(log.WaitFor("Can't unmount share. err=" + std::to_string(error), 15000));
-    expected = std::string(1, --letter) + ":" + name + "|" + expected;
-    EXPECT_TRUE(WaitForDrives(expected));
-  }
+  folders.SetFailures({L"CancelConnection * 2401"});
+  Volumes({"V1"});
+  EXPECT_TRUE(log.WaitFor("Can't unmount share. err=2401", 15000));
+  EXPECT_TRUE(WaitForDrives("X:V1|Y:V0"));
   EXPECT_EQ(log.Count("Share successfully unmounted"), 0u);
   folders.SetFailures({});
   ASSERT_EQ(StopTool(), 0);  // unmaps the one volume it still holds
-  EXPECT_EQ(Mapped(), expected.substr(expected.find('|') + 1));
+  EXPECT_EQ(Mapped(), "Y:V0");
   ASSERT_EQ(StartTool(), 0);
   ASSERT_EQ(StopTool(), 0);
   EXPECT_EQ(Mapped(), "");

@@ -50,15 +50,6 @@ class TaskbarTest : public ToolTest {
     return WaitUntil([&] { return pred(State()); }, timeoutMs, 50);
   }
   ShellState State() { return shell.State().value_or(ShellState{}); }
-  // Commands run one at a time: once this one is logged, those before it are
-  // done. Each taskbar command waits for the shell to take its ShowWindow and
-  // appbar messages, and a late shell takes a few hundred ms for that.
-  void WorkerCaughtUp() {
-    const size_t before = log.Count(kSync);
-    ASSERT_TRUE(SendRecord(Record(7, 0)));
-    ASSERT_TRUE(log.WaitFor(kSync, 30000, before + 1));
-  }
-  static constexpr char kSync[] = "Unsupported command 'RelocateTaskBarCommand'";
   std::string WorkArea() { return host.Call("workarea"); }
 
   RECT taskbar_ = kBottomTaskbar;
@@ -103,11 +94,12 @@ TEST_P(TaskbarWorkArea, hide_and_show_move_the_work_area_and_report_each_change_
 
 INSTANTIATE_TEST_SUITE_P(
     Taskbars, TaskbarWorkArea,
-    ::testing::Values(WorkAreaCase{"bottom", kBottomTaskbar, false, "workarea=0,0,1920,1040"},
-                      WorkAreaCase{"left", {0, 0, 62, 1080}, false, "workarea=62,0,1920,1080"},
-                      WorkAreaCase{"bottom_auto_hiding", kBottomTaskbar, true,
-                                   "workarea=0,0,1920,1080"},
-                      WorkAreaCase{"zero_size", {0, 0, 0, 0}, false, "workarea=0,0,1920,1080"}),
+    // Which edge moves for which taskbar is the unit tests' table; here the
+    // shell's own answers (its taskbar's place, auto-hide) reach that decision.
+    // clang-format off
+    ::testing::Values(WorkAreaCase{"bottom",             kBottomTaskbar, false, "workarea=0,0,1920,1040"},
+                      WorkAreaCase{"bottom_auto_hiding", kBottomTaskbar, true,  "workarea=0,0,1920,1080"}),
+    // clang-format on
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TaskbarTest, watcher_puts_back_what_the_shell_changes_behind_its_back) {
@@ -244,8 +236,7 @@ TEST_P(TaskbarVersion, handles_what_the_version_has) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, TaskbarVersion,
                          ::testing::Values(VersionCase{L"winxp", false},
-                                           VersionCase{L"vista", true}, VersionCase{L"win7", true},
-                                           VersionCase{L"win8", true}),
+                                           VersionCase{L"vista", true}, VersionCase{L"win8", true}),
                          [](const auto& info) {
                            const std::wstring w = info.param.wineVersion;
                            return std::string(w.begin(), w.end());

@@ -77,12 +77,10 @@ class WeaveTest : public ToolTest {
     return view != nullptr && IsWindowVisible(view);
   }
 
-  // Sends the record and waits until the worker has run it (the unsupported
-  // command after it logs once the worker got past it).
+  // Sends the record and waits until the worker has run it.
   void Run(const Bytes& record) {
-    const size_t before = log.Count("RelocateTaskBarCommand");
-    ASSERT_TRUE(SendRecords({record, Record(7, 0)}));
-    ASSERT_TRUE(log.WaitFor("RelocateTaskBarCommand", 20000, before + 1)) << log.Text();
+    ASSERT_TRUE(SendRecord(record));
+    WorkerCaughtUp();
   }
 
   // Entering ends with the border thread's broadcast of new metrics (6.0+).

@@ -44,6 +44,17 @@ class ToolTest : public ::testing::Test {
   int StopTool() { return host.CallForInt("stop"); }
   int NotifyTool(unsigned code) { return host.CallForInt("notify " + std::to_string(code)); }
 
+  // The worker runs commands one at a time: once a command that only logs its
+  // refusal is logged, every command sent before it is done. A taskbar
+  // command waits for the shell to take its messages, and a late shell takes
+  // a few hundred ms for each.
+  void WorkerCaughtUp() {
+    const size_t before = log.Count(kWorkerSync);
+    ASSERT_TRUE(SendRecord(Record(7, 0)));
+    ASSERT_TRUE(log.WaitFor(kWorkerSync, 30000, before + 1));
+  }
+  static constexpr char kWorkerSync[] = "Unsupported command 'RelocateTaskBarCommand'";
+
   testenv::ToolsDevControl device;
   LogTail log;
   HostProcess host;
