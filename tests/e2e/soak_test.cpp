@@ -90,8 +90,9 @@ class SoakStartStop : public ToolTest {
       ULONGLONG t = GetTickCount64();
       ASSERT_EQ(host.CallForInt(on), 0) << "cycle " << i;
       onMs.push_back(double(GetTickCount64() - t));
-      if (i == 0)
+      if (i == 0) {
         ASSERT_TRUE(ReadSample(host, running));
+      }
       t = GetTickCount64();
       ASSERT_EQ(host.CallForInt(off), 0) << "cycle " << i;
       offMs.push_back(double(GetTickCount64() - t));
