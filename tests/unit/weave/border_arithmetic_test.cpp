@@ -35,6 +35,8 @@ TEST(BorderMetric, text_reads_as_the_c_library_reads_a_32_bit_decimal) {
   EXPECT_EQ(ParseMetricText(unterminated, 3).value, -12);
 }
 
+// The backup, adjusted and restored widths are a sum and a difference that the
+// weave round trip pins end to end; the rounding and the limits are here.
 TEST(BorderMetric, twips_become_pixels_at_log_pixels_then_96_dpi_pixels) {
   const int32_t cases[][4] = {
       // twips, LogPixels, pixels, at 96 DPI
@@ -50,21 +52,9 @@ TEST(BorderMetric, twips_become_pixels_at_log_pixels_then_96_dpi_pixels) {
   const int32_t clamps[][2] = {{72, 96}, {-5, 96}, {96, 96}, {144, 144}, {480, 480}, {500, 480}};
   for (const auto& c : clamps)
     EXPECT_EQ(ClampLogPixels(c[0]), c[1]) << c[0];
-}
-
-TEST(BorderWidths, backup_adjustment_and_restore_at_the_screen_dpi) {
-  const BorderBackup backup = BackupOf({1, 4});
-  EXPECT_EQ(backup.borderWidth, 1);
-  EXPECT_EQ(backup.borderWidthSummary, 5);
-  const BorderWidths adjusted = AdjustedWidths({1, 4});
-  EXPECT_EQ(adjusted.border, 5);
-  EXPECT_EQ(adjusted.padded, 0);
-  const BorderWidths restored = RestoredWidths(backup.borderWidth, backup.borderWidthSummary);
-  EXPECT_EQ(restored.border, 1);
-  EXPECT_EQ(restored.padded, 4);
-  const int32_t scaled[][3] = {
-      // width at 96 DPI, screen DPI, pixels (rounded up, truncated toward zero)
-      {5, 96, 5}, {1, 120, 2}, {4, 120, 5}, {5, 144, 8}, {1, 0, 0}, {-1, 96, 0}};
+  // A 96-DPI border width at the screen's DPI: width, DPI, pixels (rounded up).
+  const int32_t scaled[][3] = {{5, 96, 5},  {1, 120, 2}, {4, 120, 5},
+                               {5, 144, 8}, {1, 0, 0},   {-1, 96, 0}};
   for (const auto& c : scaled)
     EXPECT_EQ(ScaleFrom96Dpi(c[0], c[1]), c[2]) << c[0] << " @" << c[1];
 }
