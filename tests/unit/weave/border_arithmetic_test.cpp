@@ -35,8 +35,6 @@ TEST(BorderMetric, text_reads_as_the_c_library_reads_a_32_bit_decimal) {
   EXPECT_EQ(ParseMetricText(unterminated, 3).value, -12);
 }
 
-// The backup, adjusted and restored widths are a sum and a difference that the
-// weave round trip pins end to end; the rounding and the limits are here.
 TEST(BorderMetric, twips_become_pixels_at_log_pixels_then_96_dpi_pixels) {
   const int32_t cases[][4] = {
       // twips, LogPixels, pixels, at 96 DPI
@@ -57,6 +55,13 @@ TEST(BorderMetric, twips_become_pixels_at_log_pixels_then_96_dpi_pixels) {
                                {5, 144, 8}, {1, 0, 0},   {-1, 96, 0}};
   for (const auto& c : scaled)
     EXPECT_EQ(ScaleFrom96Dpi(c[0], c[1]), c[2]) << c[0] << " @" << c[1];
+}
+
+// The sums that go into the settings key are pinned by the weave round trip;
+// the padded border is not, as Wine ignores the one a caller sets.
+TEST(BorderWidths, entering_folds_the_padded_border_in_and_leaving_gives_it_back) {
+  EXPECT_EQ(AdjustedWidths({1, 4}).padded, 0);
+  EXPECT_EQ(RestoredWidths(1, 5).padded, 4);
 }
 
 TEST(CaptionCorrection, a_scaling_system_gets_both_fields_corrected_in_opposite_directions) {
