@@ -22,11 +22,20 @@ constexpr int32_t kStatusCancelled = static_cast<int32_t>(0xC0000120);
 // Long enough for a completion already under way to arrive.
 constexpr DWORD kStaysPendingMs = 300;
 
-// A request block: the header and `inlineSize` zero payload bytes.
-Bytes Block(uint32_t code, uint16_t inlineSize) {
-  Bytes b(16 + inlineSize);
+// A request block: the header, `inlineSize` zero payload bytes and, for a
+// `buffer`, one writable descriptor of it.
+Bytes Block(uint32_t code, uint16_t inlineSize, Bytes* buffer = nullptr) {
+  const size_t descriptors = (16 + inlineSize + 7) & ~size_t{7};
+  Bytes b(buffer ? descriptors + 16 : 16 + inlineSize);
   std::memcpy(b.data(), &code, 4);
   std::memcpy(b.data() + 8, &inlineSize, 2);
+  if (buffer) {
+    b[10] = 1;
+    const uint64_t address = reinterpret_cast<uintptr_t>(buffer->data());
+    const uint32_t words[] = {static_cast<uint32_t>(address), static_cast<uint32_t>(address >> 32),
+                              static_cast<uint32_t>(buffer->size()), 1};
+    std::memcpy(b.data() + descriptors, words, sizeof(words));
+  }
   return b;
 }
 
@@ -89,6 +98,32 @@ TEST_F(ToolsDevTest, a_delayed_answer_does_not_hold_up_other_requests) {
   EXPECT_GE(GetTickCount64() - start, 290u);
   ASSERT_TRUE(delayedResult.ok);
   EXPECT_EQ(delayed[4], 3u);
+}
+
+// A patch that runs past the block keeps to the block; descriptor data with
+// no copier to write it is refused with a status of its own (the host
+// stand-in always runs one).
+TEST_F(ToolsDevTest, a_patch_is_clipped_to_the_block_and_data_needs_a_copier) {
+  DevResponse r;
+  r.patchOffset = 22;  // 2 of its 4 bytes fall beyond a 24-byte block
+  r.patch = {0x11, 0x22, 0x33, 0x44};
+  ASSERT_TRUE(dev_.SetResponse(0x8500, r, true));
+  Bytes report = Block(0x8500, 8);
+  ASSERT_TRUE(Send(report).ok);
+  EXPECT_EQ(report[22], 0x11);
+  EXPECT_EQ(report[23], 0x22);
+
+  DevResponse data;
+  data.hasDescriptorData = true;
+  data.descriptorData.assign(64, 0x5A);
+  ASSERT_TRUE(dev_.SetResponse(0x8041, data, true));
+  Bytes buffer(64, 0xEE);
+  Bytes block = Block(0x8041, 4, &buffer);
+  ASSERT_TRUE(Send(block).ok);
+  uint32_t status = 0;
+  std::memcpy(&status, block.data() + 4, 4);
+  EXPECT_EQ(status, static_cast<uint32_t>(TD_STATUS_NO_COPIER));
+  EXPECT_EQ(buffer, Bytes(64, 0xEE));
 }
 
 // One overlapped request on a handle of its own, left pending.
