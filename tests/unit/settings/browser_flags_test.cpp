@@ -5,10 +5,10 @@
 namespace mantlet {
 namespace {
 
-// The report's own rows (group 1, the veto, groups 2 and 4 together, bits
-// above 19, the install kind of an empty or a real version) are pinned end to
-// end; these are the decisions no report reaches.
-TEST(BrowserFlags, group_flags_and_vetoes_the_report_does_not_reach) {
+// The report's own cases (group 1, its veto, groups 2 and 4 together, bits
+// above 19 alone, the install kind of a one-byte or a real version) are pinned
+// end to end; these are the decisions those cases leave out.
+TEST(BrowserFlags, group_flags_and_vetoes_the_report_cases_leave_out) {
   const struct {
     uint32_t searches;
     uint32_t flags;
