@@ -2,35 +2,25 @@
 // decoder gives lies in the record (layout checked by encoding it again), and
 // an indent list drives the appbar walk to its end in a bounded number of
 // steps whatever the numbers say.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <span>
-#include <vector>
-
 #include "core/bytes.h"
 #include "core/command_record.h"
-#include "interaction/message_box_payload.h"
-#include "sharemapping/volume_names.h"
-#include "taskbar/indent_entry.h"
 #include "core/utf.h"
 #include "fuzz_input.h"
+#include "interaction/message_box_payload.h"
+#include "sharemapping/volume_names.h"
 #include "taskbar/appbar_plan.h"
+#include "taskbar/indent_entry.h"
 
 namespace {
 
 using namespace mantlet;
+using fuzzing::Bytes;
 using fuzzing::Check;
-using Bytes = std::vector<uint8_t>;
+using fuzzing::StartsWith;
 
 void AppendUnits(Bytes& out, const std::u16string& units) {
   for (char16_t c : units)
     out.insert(out.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-}
-
-bool StartsWith(std::span<const uint8_t> bytes, const Bytes& prefix) {
-  return prefix.size() <= bytes.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
 void CheckMessageBox(const CommandRecordView& record) {
@@ -129,19 +119,15 @@ void CheckIndents(const CommandRecordView& record, fuzzing::Input& choices) {
 
 // Input: arg, 18 bytes of walk choices, then the payload (the record from
 // offset 8).
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   const uint32_t arg = input.U32();
   const std::span<const uint8_t> walk = input.Take(18);
   fuzzing::Input choices(walk.data(), walk.size());
-  const std::span<const uint8_t> rest = input.Rest();
-  // An exact copy, so that a read past the payload's end is caught.
-  const Bytes payload(rest.begin(), rest.end());
+  const Bytes payload = input.RestCopy();
   CommandRecordView record;
   record.arg = arg;
   record.payload = std::span<const uint8_t>(payload.data(), payload.size());
   CheckVolumeNames(record);
   CheckMessageBox(record);
   CheckIndents(record, choices);
-  return 0;
 }

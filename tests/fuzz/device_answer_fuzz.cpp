@@ -2,12 +2,6 @@
 // list step (how many bytes it wrote, or a bigger buffer), the platform code,
 // and the browser flags taken from the search library's answer before they
 // go out in a report.
-#include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <span>
-#include <vector>
-
 #include "core/bytes.h"
 #include "core/device_request.h"
 #include "fuzz_input.h"
@@ -18,8 +12,8 @@
 namespace {
 
 using namespace mantlet;
+using fuzzing::Bytes;
 using fuzzing::Check;
-using Bytes = std::vector<uint8_t>;
 
 void CheckShareListStep(const Bytes& block, size_t bufferSize) {
   const std::optional<DeviceRequest> reply = DecodeDeviceRequest(block);
@@ -94,17 +88,14 @@ void CheckBrowserFlags(uint32_t searches) {
 
 // Input: u32 buffer size, u32 status, u32 code, then the block the device
 // wrote back (also the noise of the built answer).
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   const uint32_t bufferSize = input.U32();
   const uint32_t status = input.U32();
   const uint32_t code = input.U32();
-  const std::span<const uint8_t> rest = input.Rest();
-  const Bytes block(rest.begin(), rest.end());
+  const Bytes block = input.RestCopy();
   CheckShareListStep(block, bufferSize);
   CheckShareListStep(block, static_cast<size_t>(bufferSize) << 1);  // beyond 32 bits too
   CheckPlatformCode(block);
-  CheckPlatformCodeRoundTrip(status, code, rest);
+  CheckPlatformCodeRoundTrip(status, code, block);
   CheckBrowserFlags(code);
-  return 0;
 }

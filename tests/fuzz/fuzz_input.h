@@ -1,14 +1,23 @@
-// Reads a fuzz input from the front: fixed fields first, then the bytes that
-// are left. Past the end every field reads as zero, so any input is usable
-// and the committed seeds can be written by hand in the same order.
+// The harness every fuzz target shares. A target is
+//
+//   FUZZ_TARGET(input) { ...read fields from input, Check(properties)... }
+//
+// Input reads from the front: fixed fields first, then the bytes that are
+// left. Past the end every field reads as zero, so any input is usable and the
+// committed seeds can be written by hand in the same order.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace fuzzing {
+
+using Bytes = std::vector<uint8_t>;
 
 class Input {
  public:
@@ -27,18 +36,32 @@ class Input {
     return out;
   }
   // A string prefixed with its one-byte length.
-  std::string Text() {
-    const std::span<const uint8_t> bytes = Take(U8());
-    return std::string(bytes.begin(), bytes.end());
-  }
+  std::string Text() { return Chars(Take(U8())); }
   // The same with a two-byte length, for texts that can fill a log line.
-  std::string LongText() {
-    const std::span<const uint8_t> bytes = Take(U16());
-    return std::string(bytes.begin(), bytes.end());
+  std::string LongText() { return Chars(Take(U16())); }
+  // A one-byte count, then that many UTF-16LE units.
+  std::u16string Units() {
+    std::u16string out(U8(), u'\0');
+    for (char16_t& c : out)
+      c = U16();
+    return out;
   }
   std::span<const uint8_t> Rest() { return Take(size_ - at_); }
+  // The rest in a buffer of exactly its size, so that a read past its end is
+  // caught.
+  Bytes RestCopy() {
+    const std::span<const uint8_t> rest = Rest();
+    return Bytes(rest.begin(), rest.end());
+  }
+  // The whole input, however much of it was read.
+  std::span<const uint8_t> All() const { return {data_, size_}; }
+  std::string_view AllChars() const { return {reinterpret_cast<const char*>(data_), size_}; }
 
  private:
+  static std::string Chars(std::span<const uint8_t> bytes) {
+    return std::string(bytes.begin(), bytes.end());
+  }
+
   const uint8_t* data_;
   size_t size_;
   size_t at_ = 0;
@@ -51,4 +74,19 @@ inline void Check(bool holds) {
     __builtin_trap();
 }
 
+inline bool StartsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix) {
+  return prefix.size() <= bytes.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
 }  // namespace fuzzing
+
+// The libFuzzer entry point around a target's body; the body sees the input
+// as `name` and returns nothing.
+#define FUZZ_TARGET(name)                                                   \
+  static void FuzzOneInput(fuzzing::Input& name);                           \
+  extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) { \
+    fuzzing::Input input(data, size);                                       \
+    FuzzOneInput(input);                                                    \
+    return 0;                                                               \
+  }                                                                         \
+  static void FuzzOneInput(fuzzing::Input& name)

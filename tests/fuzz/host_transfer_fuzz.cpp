@@ -6,14 +6,9 @@
 // the room given; locked memory is never freed and nothing else is kept; a
 // sent message arrives whole (an announcement with its fields in order); and
 // every operation ends after a bounded number of calls.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "core/bytes.h"
 #include "core/host_transfer.h"
@@ -22,8 +17,8 @@
 namespace {
 
 using namespace mantlet;
+using fuzzing::Bytes;
 using fuzzing::Check;
-using Bytes = std::vector<uint8_t>;
 
 // Far more calls than any answer sequence in an input can justify.
 constexpr size_t kCallLimit = 100000;
@@ -215,8 +210,7 @@ void CheckAnnouncement(const Bytes& m, const ToolIdentity& tool, bool registrati
 // Input: operation, host setup (probe, u16 size, failures), reply room (u16),
 // channel damage (u8 + u32), two length-prefixed texts, then the host's
 // answers, three bytes each.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   const uint8_t op = input.U8() % 5;
   fuzzing::Input& setup = input;
   FuzzedHost host(setup, input);
@@ -305,5 +299,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   Check(host.Present() || host.calls() == 0);
-  return 0;
 }

@@ -2,12 +2,7 @@
 // the C library's own conversion of the same text clamped to 32 bits, and
 // nothing after the first zero unit or in an odd last byte counts.
 #include <climits>
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
-#include <span>
-#include <string>
-#include <vector>
 
 #include "fuzz_input.h"
 #include "interaction/hotkey_value.h"
@@ -32,8 +27,9 @@ std::string Narrow(std::span<const uint8_t> data) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> bytes(data, data + size);
+FUZZ_TARGET(input) {
+  const fuzzing::Bytes bytes = input.RestCopy();
+  const size_t size = bytes.size();
   const uint32_t value = mantlet::ParseHotkeyValue(bytes);
 
   const std::string text = Narrow(bytes);
@@ -45,12 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(value == static_cast<uint32_t>(static_cast<int32_t>(expected)));
 
   // An odd last byte is dropped; a zero unit ends the text.
-  const std::vector<uint8_t> even(bytes.begin(), bytes.begin() + (size & ~size_t{1}));
+  const fuzzing::Bytes even(bytes.begin(), bytes.begin() + (size & ~size_t{1}));
   Check(mantlet::ParseHotkeyValue(even) == value);
-  std::vector<uint8_t> longer = even;
+  fuzzing::Bytes longer = even;
   if (text.size() * 2 == even.size()) {
     longer.insert(longer.end(), {0, 0, '7', 0, '7', 0});
     Check(mantlet::ParseHotkeyValue(longer) == value);
   }
-  return 0;
 }

@@ -4,11 +4,8 @@
 // text) followed by the formatted text, both cut together at 4094; and a tag
 // is copied verbatim, never read as a format.
 #include <cstdarg>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "core/log_line.h"
 #include "fuzz_input.h"
@@ -74,8 +71,7 @@ std::string Expand(const char* format, ...) {
 
 // Input: format, level, stamp (6 x u32), process and thread ids, six integer
 // arguments, then tag and module (u16 lengths) and two string arguments.
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   const ModuleFormat& f = kFormats[input.U8() % std::size(kFormats)];
   Call c;
   c.level = static_cast<int8_t>(input.U8());
@@ -115,5 +111,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string tagged = std::string(c.tag) + " /" + c.module + ":";
   if (c.tag[0] != '\0' && header.size() < mantlet::kLogLineMaxText)
     Check(header.find(tagged) != std::string::npos);
-  return 0;
 }

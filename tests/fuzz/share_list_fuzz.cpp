@@ -2,12 +2,6 @@
 // stays inside the answer, takes only flagged names that fit, and does not
 // depend on the mask (a masked parse is the full parse filtered). Lists
 // built from entries: every entry comes back as it went in.
-#include <cstddef>
-#include <cstdint>
-#include <span>
-#include <string>
-#include <vector>
-
 #include "core/bytes.h"
 #include "core/utf.h"
 #include "fuzz_input.h"
@@ -16,8 +10,8 @@
 namespace {
 
 using namespace mantlet;
+using fuzzing::Bytes;
 using fuzzing::Check;
-using Bytes = std::vector<uint8_t>;
 
 bool Same(const HostShare& a, const HostShare& b) {
   return a.name == b.name && a.flags == b.flags && a.kind == b.kind;
@@ -76,14 +70,11 @@ void CheckBuiltList(fuzzing::Input& input) {
 }  // namespace
 
 // Input: mode byte (even: raw answer after a u32 mask; odd: built list).
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   if ((input.U8() & 1) != 0) {
     CheckBuiltList(input);
-    return 0;
+    return;
   }
   const uint32_t mask = input.U32();
-  const std::span<const uint8_t> rest = input.Rest();
-  CheckRawAnswer(Bytes(rest.begin(), rest.end()), mask);
-  return 0;
+  CheckRawAnswer(input.RestCopy(), mask);
 }

@@ -4,14 +4,7 @@
 // shortcut paths inside their 259 units, a numbered name found in as many
 // tries as names exist, and a shortcut's verdict that follows the name
 // comparison it is given.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <set>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "fuzz_input.h"
 #include "sharemapping/host_share_list.h"
@@ -24,22 +17,10 @@ namespace {
 using namespace mantlet;
 using fuzzing::Check;
 
-// One-byte length, then that many UTF-16LE units.
-std::u16string Units(fuzzing::Input& input) {
-  std::u16string out(input.U8(), u'\0');
-  for (char16_t& c : out)
-    c = input.U16();
-  return out;
-}
-
-bool StartsWith(std::u16string_view s, std::u16string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
-
 void CheckRemoteName(const std::u16string& remote, std::u16string server, char16_t letter) {
   if (const std::optional<char16_t> found = HostDiskLetter(remote)) {
     const size_t p = remote.find(u'\\', 2);
-    Check(*found >= u'A' && *found <= u'Z' && StartsWith(remote, u"\\\\"));
+    Check(*found >= u'A' && *found <= u'Z' && remote.starts_with(u"\\\\"));
     Check(remote.substr(p) == std::u16string(u"\\Host Disk ") + *found);
   }
   // Every server name without a backslash gives its letter back.
@@ -55,9 +36,9 @@ void CheckRemoteName(const std::u16string& remote, std::u16string server, char16
   const std::u16string label = DriveLabel(remote);
   const size_t last = remote.rfind(u'\\');
   if (last != std::u16string::npos && last + 1 < remote.size())
-    Check(StartsWith(label, remote.substr(last + 1)));
+    Check(label.starts_with(remote.substr(last + 1)));
   else
-    Check(StartsWith(label, remote));
+    Check(label.starts_with(remote));
 
   // A host volume is "\\cvf\<name>", labelled with its name on the server.
   const ShareRecord volume = HostVolumeRecord(server);
@@ -72,9 +53,9 @@ void CheckShortcutNames(const std::u16string& folder, const std::u16string& name
   Check(path.size() <= kShortcutPathUnits - 1);
   const std::u16string whole = folder + u"\\" + name + std::u16string(suffix);
   if (whole.size() + 20 <= kShortcutPathUnits - 1)
-    Check(StartsWith(path, whole) && path.ends_with(u".lnk"));
+    Check(path.starts_with(whole) && path.ends_with(u".lnk"));
   const std::u16string target = ShortcutTarget(name);
-  Check(target.size() <= kShortcutPathUnits - 1 && StartsWith(target, kShareServerPrefix));
+  Check(target.size() <= kShortcutPathUnits - 1 && target.starts_with(kShareServerPrefix));
 
   // The first `taken` names asked for exist, and so does any name asked for
   // before: a free name comes a few tries later (a cut counter can repeat an
@@ -141,21 +122,19 @@ void CheckShareMatching(const std::u16string& a, const std::u16string& b) {
 
 // Input: u16 letter, u32 counter, suffix choice, number of existing names,
 // then remote name, server, folder and share name (length-prefixed units).
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzzing::Input input(data, size);
+FUZZ_TARGET(input) {
   const char16_t letter = input.U16();
   const uint32_t counter = input.U32();
   const uint8_t suffixChoice = input.U8();
   const uint8_t taken = input.U8();
-  const std::u16string remote = Units(input);
-  const std::u16string server = Units(input);
-  const std::u16string folder = Units(input);
-  const std::u16string name = Units(input);
+  const std::u16string remote = input.Units();
+  const std::u16string server = input.Units();
+  const std::u16string folder = input.Units();
+  const std::u16string name = input.Units();
   CheckRemoteName(remote, server, letter);
   const std::u16string_view suffix = ShortcutSuffix(suffixChoice % 4 == 0   ? 34u
                                                     : suffixChoice % 4 == 1 ? 17u
                                                                             : suffixChoice);
   CheckShortcutNames(folder, name, suffix, counter, taken);
   CheckShareMatching(name, server);
-  return 0;
 }
