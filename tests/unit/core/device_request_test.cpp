@@ -37,6 +37,7 @@ TEST(DeviceRequestLayout, blocks_as_the_device_reads_them_and_back) {
   // 64-bit build happens to put its buffers.
   const DeviceBuffer kWritable{0x55667788, 0x1A0, kDeviceBufferWritable};
   const DeviceBuffer kPlain{0xABCDEF, 0, 0};
+  const DeviceBuffer kHigh{0x1122334455667788ull, 4, 0};  // the address is 64 bits wide
   const struct {
     const char* what;
     DeviceRequest request;
@@ -59,6 +60,8 @@ TEST(DeviceRequestLayout, blocks_as_the_device_reads_them_and_back) {
        "41800000 00000000 0900 0100 00000000 01020304 05060708 09000000 00000000 efcdab00 00000000 00000000 00000000"},
       {"two descriptors",                Request(0x8041, 0, {1}, {kPlain, kWritable}),
        "41800000 00000000 0100 0200 00000000 01000000 00000000 efcdab00 00000000 00000000 00000000 88776655 00000000 a0010000 01000000"},
+      {"an address above 4 GiB",         Request(0x8041, 0, {}, {kHigh}),
+       "41800000 00000000 0000 0100 00000000 88776655 44332211 04000000 00000000"},
       // clang-format on
   };
   for (const auto& row : rows) {
