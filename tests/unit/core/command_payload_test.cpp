@@ -58,6 +58,10 @@ TEST(CommandRecordParse, drops_short_records_and_numbers_outside_the_table) {
     EXPECT_EQ(view->arg, 7u);
     EXPECT_EQ(view->payload.size(), 36u);
   }
+  // Names only inside the table, its first entry included.
+  EXPECT_STREQ(CommandName(1), "EmptyRecycleBinCommand");
+  EXPECT_EQ(CommandName(0), nullptr);
+  EXPECT_EQ(CommandName(19), nullptr);
 }
 
 TEST(VolumeNames, split_at_each_nul_keeping_empty_names) {
