@@ -126,10 +126,9 @@ bool OwnedThread::Stop() {
     return true;
   if (!SetEvent(m_stopEvent.get())) {
     MLOG_FAILURE(kLogError, kTag, GetLastError(), "Can't signal a thread to stop");
-    // The thread still waits on the event: its handle must stay valid, and
-    // the caller keeps alive whatever the thread uses.
-    m_stopEvent.release();
-    m_thread.reset();
+    // The thread still waits on the event and may read it through
+    // stopEvent(): both handles stay as they are, and the caller keeps alive
+    // whatever the thread uses. A later Stop tries again.
     return false;
   }
   WaitAnsweringSentMessages(m_thread.get(), INFINITE);
