@@ -25,7 +25,8 @@
 //   expect-cursor <x> <y> [within <ms>]         the shape asked for again since the last look,
 //                                               the cursor still there, no window of the tool
 //                                               left under it
-//   expect-device <code> [count]                that many device requests of a code
+//   expect-device <code> [count [exactly]]      that many device requests of a code (at
+//                                               least; exactly: and no more within 1 s)
 //   say <text>                                  a line of narrative for the account
 //   section <title>                             a heading in the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
@@ -39,12 +40,16 @@
 //   registry create <key>                       an empty key (and the ones above it)
 //   watch <key> [<name> ...]                    the account follows the key's values (or only
 //                                               those named) from here on
-//   expect-registry <key> <name> <n>|absent [within <ms>]
-//                                               a DWORD value as expected, or no such value
+//   expect-registry <key> <name> <n>|<text>|absent [within <ms>]
+//                                               a DWORD (a number) or string value as
+//                                               expected, or no such value
 //   relaunch [<exe>]                            a new host stand-in (per-program settings anew),
 //                                               mantlet_host.exe or another build of it
-//   expect-box [close | press <button>]         a message box or dialog of the host: its caption
-//                                               and text; closed, or one of its buttons pressed
+//   expect-box [close | press <button>] [=> <text>] | expect-box none
+//                                               a message box or dialog of the host: its caption,
+//                                               text and buttons ("c": "t" [&Yes|&No]), which
+//                                               contain the text; closed, or a button pressed;
+//                                               none: no box within 1.5 s
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
 //                                               than the one the previous expect-report matched
 //   shell <line>                                any shell stand-in command ("shell answers
@@ -56,7 +61,19 @@
 //   hostshares <flags>:<kind>:<name> ; ...      the device's answer to the share-list request
 //   platform <code>                             the device's answer to the platform-code request
 //   drives                                      the provider's drive letters and their labels
-//   links                                       the Links folder's shortcuts and their targets
+//   expect-drives <L>:<share>|...|none [within <ms>]
+//                                               exactly the provider's drives, in letter order
+//   netfail <call> <remote> <error> ; ...       the provider fails those calls ("AddConnection3
+//                                               \\cvf\V 53", "CancelConnection * 2401"); none:
+//                                               clear
+//   netbatch <n>                                the provider enumerates n entries a call
+//   expect-connections <remote> <n>             successful connections made to the share
+//   take-drives <letters>|all|none              letters held by local folders, as a user's disks
+//   connect <letter>: <remote>                  a connection of the user's own, through the router
+//   links [clear]                               the Links folder's shortcuts and their targets
+//                                               (clear: the folder emptied first)
+//   expect-links <listing> [within <ms>]        exactly what "links" shows ("no shortcuts")
+//   user-link <name> <target>                   a shortcut of the user's own in the folder
 //   install <file> <folder>                     a file of the build's bin folder copied into
 //                                               the guest (folders made as needed)
 //   trash <path> [text]                         a file written and moved to the recycle bin
@@ -78,6 +95,7 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <winnetwk.h>
 #include <tlhelp32.h>
 
 #include <cctype>
@@ -87,6 +105,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -357,10 +376,49 @@ class Guest {
       step.outcome = std::to_string(entries.size()) + " name(s) served";
     } else if (verb == "hostshares" || verb == "platform") {
       ScriptDevice(step, verb, rest);
+    } else if (verb == "netfail") {
+      folders_.SetFailures(Wide(Split(rest)));
+      step.outcome = rest.empty() ? "no failures" : "failures set";
+    } else if (verb == "netbatch") {
+      folders_.SetEnumBatch(strtoul(rest.c_str(), nullptr, 0));
+    } else if (verb == "expect-drives") {
+      ExpectDrives(step, rest);
+    } else if (verb == "expect-connections") {
+      const auto words = mantletctl::SplitLine(rest);
+      const size_t want =
+          words && words->size() == 2 ? strtoul((*words)[1].c_str(), nullptr, 0) : 0;
+      const size_t got = words && words->size() == 2 ? folders_.Connections((*words)[0]) : 0;
+      step.outcome = std::to_string(got) + " connection(s)";
+      if (got != want)
+        Fail(step, step.outcome);
+    } else if (verb == "take-drives") {
+      taken_.reset();  // gives back what an earlier step took
+      const std::wstring letters = rest == "all" ? testenv::ScopedTakenDrives::FreeLetters()
+                                                 : Wide(rest == "none" ? "" : rest);
+      if (!letters.empty())
+        taken_ = std::make_unique<testenv::ScopedTakenDrives>(letters);
+      step.outcome = "taken: " + (letters.empty() ? "none" : Narrow(letters));
+    } else if (verb == "connect") {
+      Connect(step, rest);
     } else if (verb == "drives") {
       step.outcome = ListDrives();
+    } else if (verb == "links" && rest == "clear") {
+      testenv::EmptyLinksFolder();
+      step.outcome = ListLinks();
     } else if (verb == "links") {
       step.outcome = ListLinks();
+    } else if (verb == "user-link") {
+      const auto words = mantletctl::SplitLine(rest);
+      if (!words || words->size() != 2 ||
+          !testenv::MakeUserLink(Wide((*words)[0]), Wide((*words)[1])))
+        Fail(step, "expected <name> <target> of a link that could be made");
+    } else if (verb == "expect-links") {
+      DWORD within = 15000;
+      const std::string wanted = TakeWithin(rest, &within);
+      const bool seen = testenv::WaitUntil([&] { return ListLinks() == wanted; }, within, 100);
+      step.outcome = ListLinks();
+      if (!seen)
+        Fail(step, step.outcome);
     } else if (verb == "shell") {
       step.outcome = shell_.Call(rest);
     } else if (verb == "expect-shell" || verb == "expect-answer") {
@@ -649,9 +707,12 @@ class Guest {
         count.empty() && level.empty() ? "seen" : std::to_string(lines.size()) + " line(s)";
     if (!count.empty() && lines.size() != wanted)
       return Fail(step, step.outcome + ": " + (lines.empty() ? "" : lines.back()));
-    // The level letter stands before the module's name: "... I MANTLETDLL /Mantlet:...".
+    // The level letter is the third word: "<date> <time> I MANTLETDLL /Mantlet:...".
     for (const std::string& line : lines) {
-      if (!level.empty() && line.find(" " + level + " MANTLETDLL /") == std::string::npos)
+      std::istringstream words(line);
+      std::string date, time, letter;
+      words >> date >> time >> letter;
+      if (!level.empty() && letter != level)
         return Fail(step, "not at level " + level + ": " + line);
     }
   }
@@ -771,12 +832,15 @@ class Guest {
 
   void ExpectDevice(StepRecord& step, const std::string& rest) {
     std::istringstream in(rest);
-    std::string codeText;
+    std::string codeText, exactly;
     size_t count = 1;
-    in >> codeText >> count;
+    in >> codeText >> count >> exactly;
     const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
-    const bool seen =
-        testenv::WaitUntil([&] { return device_.Records(0, code).size() >= count; }, 3000);
+    bool seen = testenv::WaitUntil([&] { return device_.Records(0, code).size() >= count; }, 3000);
+    if (seen && exactly == "exactly") {
+      Sleep(1000);  // and no more come
+      seen = device_.Records(0, code).size() == count;
+    }
     const size_t got = device_.Records(0, code).size();
     if (seen) {
       step.outcome = std::to_string(got) + " seen";
@@ -838,18 +902,25 @@ class Guest {
       step.outcome = listed.empty() ? "no values" : listed;
       return;
     } else if (action == "expect" && w.size() == 3) {
+      // A number is a DWORD; any other text but "absent" a string.
+      const bool number = isdigit(static_cast<unsigned char>(w[2][0])) != 0;
       DWORD value = 0;
+      wchar_t text[1024] = {};
       bool present = false;
       const bool ok = testenv::WaitUntil(
           [&] {
-            DWORD size = sizeof(value);
-            present = RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
-                                   &value, &size) == ERROR_SUCCESS;
-            return w[2] == "absent" ? !present
-                                    : present && value == strtoul(w[2].c_str(), nullptr, 0);
+            DWORD size = number ? sizeof(value) : sizeof(text);
+            present =
+                RegGetValueW(root, path.c_str(), name.c_str(),
+                             number ? RRF_RT_REG_DWORD : RRF_RT_REG_SZ, nullptr,
+                             number ? static_cast<void*>(&value) : text, &size) == ERROR_SUCCESS;
+            if (w[2] == "absent")
+              return !present;
+            return present &&
+                   (number ? value == strtoul(w[2].c_str(), nullptr, 0) : Wide(w[2]) == text);
           },
           within, 50);
-      step.outcome = present ? "holds " + Hex(value) : "absent";
+      step.outcome = !present ? "absent" : number ? "holds " + Hex(value) : "holds " + Narrow(text);
       if (!ok)
         Fail(step, step.outcome);
       return;
@@ -863,7 +934,19 @@ class Guest {
 
   // "[close | press <button>]": the box is read, then closed or answered
   // with the button whose text (without its '&') is given.
-  void ExpectBox(StepRecord& step, const std::string& rest) {
+  // "[close | press <button>] [=> <text>]": the box's "caption": "text" must
+  // contain the text (the buttons' labels follow as [Yes|No]).
+  void ExpectBox(StepRecord& step, std::string rest) {
+    std::string wanted;
+    if (const size_t arrow = rest.find("=> "); arrow != std::string::npos) {
+      wanted = Trim(rest.substr(arrow + 3));
+      rest = Trim(rest.substr(0, arrow));
+    }
+    if (rest == "none") {
+      if (testenv::WaitForMessageBox(host_.Pid(), 1500))
+        Fail(step, "a message box is open");
+      return;
+    }
     // A dialog is found as soon as its window exists, before it has its
     // caption and text; it is read again until it has them.
     std::optional<testenv::MessageBoxWindow> box;
@@ -875,7 +958,12 @@ class Guest {
         5000, 100);
     if (!box)
       return Fail(step, "no message box within 20 s");
-    step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\"";
+    step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\" [";
+    for (const std::wstring& button : box->buttons)
+      step.outcome += (button == box->buttons.front() ? "" : "|") + Narrow(button);
+    step.outcome += "]";
+    if (step.outcome.find(wanted) == std::string::npos)
+      return Fail(step, step.outcome + ": not \"" + wanted + "\"");
     if (rest == "close") {
       if (!testenv::CloseMessageBox(box->window))
         return Fail(step, "the box did not close");
@@ -981,6 +1069,43 @@ class Guest {
     if (!device_.SetResponse(code, answer, false))
       return Fail(step, "the device stand-in refused the answer");
     step.outcome = "answer set for " + Hex(code);
+  }
+
+  // "<letter>:<share>|..." in letter order ("none" for no drive) [within <ms>].
+  void ExpectDrives(StepRecord& step, const std::string& rest) {
+    DWORD within = 15000;
+    const std::string wanted = TakeWithin(rest, &within);
+    std::string mapped;
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          mapped.clear();
+          for (const auto& [letter, share] : testenv::SharedFoldersScript::Drives())
+            mapped += (mapped.empty() ? "" : "|") + Narrow(std::wstring(1, letter)) + ":" +
+                      Narrow(share.substr(share.find(L'\\', 2) + 1));
+          if (mapped.empty())
+            mapped = "none";
+          return mapped == wanted;
+        },
+        within, 100);
+    step.outcome = mapped;
+    if (!seen)
+      Fail(step, "drives: " + mapped);
+  }
+
+  // "<letter>: <remote>": a connection of the user's own, made through the router.
+  void Connect(StepRecord& step, const std::string& rest) {
+    const auto words = mantletctl::SplitLine(rest);
+    if (!words || words->size() != 2)
+      return Fail(step, "expected <letter>: <remote>");
+    std::wstring local = Wide((*words)[0]), remote = Wide((*words)[1]);
+    NETRESOURCEW resource = {};
+    resource.dwType = RESOURCETYPE_DISK;
+    resource.lpLocalName = local.data();
+    resource.lpRemoteName = remote.data();
+    const DWORD result = WNetAddConnection2W(&resource, nullptr, nullptr, 0);
+    if (result != NO_ERROR)
+      return Fail(step, "error " + std::to_string(result));
+    step.outcome = "connected";
   }
 
   static std::string ListDrives() {
@@ -1182,6 +1307,7 @@ class Guest {
   std::map<std::string, std::pair<uint64_t, std::string>> fileCache_;  // name -> stamp, text
   std::map<std::string, uint64_t> fileStamps_;
   testenv::SharedFoldersScript folders_;
+  std::unique_ptr<testenv::ScopedTakenDrives> taken_;
   testenv::ShellStandIn shell_;
   std::wstring outDir_;
   std::vector<std::wstring> hostRecords_;  // one per host process, in order
