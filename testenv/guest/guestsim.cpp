@@ -52,6 +52,7 @@
 //                                               none: no box within 1.5 s
 //   expect-report <code> <word> <word>          a device request with these payload words, newer
 //                                               than the one the previous expect-report matched
+//   shell restart                               the shell ended and a new one started
 //   shell <line>                                any shell stand-in command ("shell answers
 //                                               prompt", "shell answers late <ms>", ...)
 //   expect-shell <line> => <text> [within <ms>] the shell stand-in's answer contains the text
@@ -419,6 +420,9 @@ class Guest {
       step.outcome = ListLinks();
       if (!seen)
         Fail(step, step.outcome);
+    } else if (verb == "shell" && rest == "restart") {
+      shell_.Kill();
+      step.outcome = shell_.Launch() ? "a new shell" : "the shell did not start";
     } else if (verb == "shell") {
       step.outcome = shell_.Call(rest);
     } else if (verb == "expect-shell" || verb == "expect-answer") {
