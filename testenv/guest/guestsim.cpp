@@ -25,8 +25,14 @@
 //   expect-cursor <x> <y> [within <ms>]         the shape asked for again since the last look,
 //                                               the cursor still there, no window of the tool
 //                                               left under it
-//   expect-device <code> [count [exactly]]      that many device requests of a code (at
-//                                               least; exactly: and no more within 1 s)
+//   expect-device <code> [count [exactly|at-most]]
+//                                               that many device requests of a code (at
+//                                               least; exactly: and no more within 1 s;
+//                                               at-most: no more than that)
+//   expect-pending <n> [within <ms>]            host event waits the device holds
+//   device answer <code> [once] [status <n>] [irp <n>] [times <n>]
+//                                               the device's answer to a code: for good, or
+//                                               queued once (times: that many of them)
 //   say <text>                                  a line of narrative for the account
 //   section <title>                             a heading in the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
@@ -382,6 +388,12 @@ class Guest {
       step.outcome = rest.empty() ? "no failures" : "failures set";
     } else if (verb == "netbatch") {
       folders_.SetEnumBatch(strtoul(rest.c_str(), nullptr, 0));
+    } else if (verb == "expect-pending") {
+      DWORD within = 3000;
+      const unsigned long count = strtoul(TakeWithin(rest, &within).c_str(), nullptr, 0);
+      if (!device_.WaitPendingHostWaits(count, within))
+        Fail(step, "host waits pending: " +
+                       std::to_string(device_.Stats() ? device_.Stats()->pendingHostWaits : 0));
     } else if (verb == "expect-drives") {
       ExpectDrives(step, rest);
     } else if (verb == "expect-connections") {
@@ -841,10 +853,12 @@ class Guest {
     in >> codeText >> count >> exactly;
     const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
     bool seen = testenv::WaitUntil([&] { return device_.Records(0, code).size() >= count; }, 3000);
-    if (seen && exactly == "exactly") {
+    if (seen && (exactly == "exactly" || exactly == "at-most")) {
       Sleep(1000);  // and no more come
       seen = device_.Records(0, code).size() == count;
     }
+    if (exactly == "at-most")
+      seen = device_.Records(0, code).size() <= count;
     const size_t got = device_.Records(0, code).size();
     if (seen) {
       step.outcome = std::to_string(got) + " seen";
@@ -1037,11 +1051,37 @@ class Guest {
     } else if (what == "hang" && value == "off") {
       ok = device_.EndHang();
       step.outcome = "the device answers again; what it held failed";
+    } else if (what == "answer") {
+      // answer <code> [once] [status <n>] [irp <n>] [times <n>]
+      testenv::DevResponse answer;
+      bool once = false;
+      unsigned long times = 1;
+      for (std::string word; words >> word;) {
+        std::string number;
+        if (word == "once") {
+          once = true;
+        } else if (words >> number && word == "status") {
+          answer.blockStatus = strtoul(number.c_str(), nullptr, 0);
+        } else if (word == "irp") {
+          answer.irpStatus = static_cast<int32_t>(strtoul(number.c_str(), nullptr, 0));
+        } else if (word == "times") {
+          times = strtoul(number.c_str(), nullptr, 0);
+        } else {
+          return Fail(step, "unknown answer word '" + word + "'");
+        }
+      }
+      const uint32_t code = strtoul(value.c_str(), nullptr, 0);
+      ok = true;
+      for (unsigned long i = 0; i < times && ok; ++i)
+        ok = device_.SetResponse(code, answer, once);
+      step.outcome = std::to_string(times) + " answer(s) set for " + Hex(code);
     } else if (what == "hang" && !value.empty() && isdigit(static_cast<unsigned char>(value[0]))) {
       ok = device_.HangFor(strtoul(value.c_str(), nullptr, 0));
       step.outcome = "the device answers nothing for " + value + " ms";
     } else {
-      return Fail(step, "expected: device cancellable on|off, device hang <ms>|on|off");
+      return Fail(step,
+                  "expected: device cancellable on|off, device hang <ms>|on|off, "
+                  "device answer <code> ...");
     }
     if (!ok)
       Fail(step, "the device stand-in refused the control");
