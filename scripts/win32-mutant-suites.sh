@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The test command of the Win32 mutation sample: runs, under Wine, the suites
+# that cover the folder of the source file a planted fault changed (the one
+# src/ file git sees changed; none: the component suites). The prefix must be
+# up already, so that each run does not make a new one:
+#
+#   testenv/scripts/wineenv.sh up build/win64/wine build/win64/bin
+#   mutants.py --build 'cmake --build build/win64 -j2' --test scripts/win32-mutant-suites.sh \
+#              --max 40 --seed 14 --timeout 900 <the Win32 sources>
+#
+# Run it in a clone of its own (see mutants.py). Suites that no longer exist are
+# simply not matched, so the same command measures before and after a change of
+# the suites.
+set -uo pipefail
+cd "$(git rev-parse --show-toplevel)"
+changed=$(git diff --name-only -- src | head -n 1)
+case "$changed" in
+  src/core/*)
+    suites='component\.|e2e\.(HostCall|HostEventWait|DeviceFaults|Lifecycle|SettingsKeyDenied|KeysDenied)$|scenario\.(commands|lifecycle)$' ;;
+  src/interaction/*)
+    suites='component\.MessageBox|e2e\.(MessageBoxes|KeyboardHotkeys|KeysDenied)$|scenario\.(message_boxes|keyboard_hotkeys)$' ;;
+  src/settings/*)
+    suites='e2e\.(Notifications.*|BrowserInfo|SettingsKeyDenied)$|scenario\.(notifications|browser_information|office_configuration)$' ;;
+  src/sharemapping/*)
+    suites='component\.ShortcutFolder|e2e\.(ShareMapping|ShareShortcuts|ShareIcons|DeviceFaults)$|scenario\.share_' ;;
+  src/shell/* | src/taskbar/*)
+    suites='component\.(CursorUtils|RelocateTaskbar.*|ShowHideTaskbar.*|WatcherStop)$|e2e\.(Taskbar.*|AppBar.*|TwoMonitors|StopUnderLoad)$|scenario\.cursor$' ;;
+  src/tool/*)
+    suites='component\.EducationLauncher|e2e\.(Lifecycle|Commands|Education|StopMatrix)$|scenario\.(commands|lifecycle|education|cursor|office_configuration)$' ;;
+  src/weave/*)
+    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix)$|scenario\.cursor$' ;;
+  *)
+    suites='component\.' ;;
+esac
+exec ctest --test-dir build/win64 -FA '^wine$' -R "$suites" --stop-on-failure --timeout 300 -Q
