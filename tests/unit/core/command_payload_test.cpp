@@ -1,42 +1,27 @@
-#include "core/command_record.h"
-
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
-#include "core/bytes.h"
+#include "core/command_record.h"
 #include "interaction/message_box_payload.h"
 #include "sharemapping/volume_names.h"
 #include "taskbar/indent_entry.h"
+#include "../unit_bytes.h"
 
 namespace mantlet {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace unit_bytes;
+using namespace std::string_view_literals;
+using Names = std::vector<std::u16string>;
 
-Bytes Record(int32_t command, uint32_t arg, const Bytes& payload = {}, size_t padTo = 44) {
-  Bytes out(8);
-  StoreU32(out.data(), static_cast<uint32_t>(command));
-  StoreU32(out.data() + 4, arg);
-  out.insert(out.end(), payload.begin(), payload.end());
-  if (out.size() < padTo)
-    out.resize(padTo, 0);
-  return out;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
-
-Bytes Wide(const std::u16string& s, bool terminate = true) {
-  Bytes out;
-  for (char16_t c : s) {
-    out.push_back(static_cast<uint8_t>(c));
-    out.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  if (terminate)
-    out.insert(out.end(), {0, 0});
+// Command, arg and payload, padded with zeros to the 44 bytes of a record.
+Bytes Record(int32_t command, uint32_t arg, const Bytes& payload = {}) {
+  Bytes out = Join({Le32({static_cast<uint32_t>(command), arg}), payload});
+  if (out.size() < 44)
+    out.resize(44, 0);
   return out;
 }
 
@@ -64,104 +49,68 @@ TEST(CommandRecordParse, drops_short_records_and_numbers_outside_the_table) {
   EXPECT_EQ(CommandName(19), nullptr);
 }
 
-TEST(VolumeNames, split_at_each_nul_keeping_empty_names) {
-  const Bytes payload = Text(std::string("Host Disk C\0\0Music\0", 19));
-  const auto names = DecodeVolumeNames(Parse(Record(6, 19, payload)));
-  ASSERT_EQ(names.size(), 3u);
-  EXPECT_EQ(names[0], u"Host Disk C");
-  EXPECT_EQ(names[1], u"");
-  EXPECT_EQ(names[2], u"Music");
+TEST(VolumeNames, split_at_each_nul_as_utf8_within_the_length_and_the_record) {
+  const struct {
+    uint32_t arg;
+    std::string_view payload;
+    Names names;
+  } cases[] = {
+      // clang-format off
+      {19, "Host Disk C\0\0Music\0"sv, {u"Host Disk C", u"", u"Music"}},  // empty names kept
+      {0, "ignored", {}},
+      {5, "Music", {u"Music"}},  // a missing last NUL is fine
+      // Invalid bytes become replacements; a truncated sequence is one.
+      {11, "M\xC3\xBCs\0\xFFx\0\xE2\x82\0"sv, {u"M\u00FCs", u"\uFFFDx", u"\uFFFD"}},
+      // clang-format on
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(DecodeVolumeNames(Parse(Record(6, c.arg, Text(c.payload)))), c.names) << c.arg;
+  // A length past the record is clipped to it: each of the 32 zero bytes of
+  // padding ends one more (empty) name, exactly as if the host had sent them.
+  Names clipped = {u"A", u"B"};
+  clipped.resize(34);
+  EXPECT_EQ(DecodeVolumeNames(Parse(Record(6, 100000, Text("A\0B\0"sv)))), clipped);
 }
 
-TEST(VolumeNames, zero_length_gives_an_empty_list_and_a_missing_last_nul_is_fine) {
-  EXPECT_TRUE(DecodeVolumeNames(Parse(Record(6, 0, Text("ignored")))).empty());
-  const auto names = DecodeVolumeNames(Parse(Record(6, 5, Text("Music"))));
-  ASSERT_EQ(names.size(), 1u);
-  EXPECT_EQ(names[0], u"Music");
-}
-
-TEST(VolumeNames, utf8_is_decoded_and_invalid_bytes_become_replacement_characters) {
-  const Bytes payload = {'M', 0xC3, 0xBC, 's', 0, 0xFF, 'x', 0, 0xE2, 0x82, 0};
-  const auto names =
-      DecodeVolumeNames(Parse(Record(6, static_cast<uint32_t>(payload.size()), payload)));
-  ASSERT_EQ(names.size(), 3u);
-  EXPECT_EQ(names[0], u"M\u00FCs");
-  EXPECT_EQ(names[1], u"\uFFFDx");
-  EXPECT_EQ(names[2], u"\uFFFD");  // a truncated sequence is one replacement
-}
-
-TEST(VolumeNames, length_running_past_the_record_is_clipped_to_it) {
-  // 36 payload bytes: "A\0B\0" and 32 zero bytes of padding, each of which
-  // ends one more (empty) name, exactly as if the host had sent them.
-  const auto names = DecodeVolumeNames(Parse(Record(6, 100000, Text(std::string("A\0B\0", 4)))));
-  ASSERT_EQ(names.size(), 34u);
-  EXPECT_EQ(names[0], u"A");
-  EXPECT_EQ(names[1], u"B");
-  EXPECT_EQ(names[33], u"");
-}
-
-TEST(MessageBoxPayloadDecode, type_text_and_caption) {
-  Bytes payload = {0x40, 0, 0, 0};
-  const Bytes text = Wide(u"Hello"), caption = Wide(u"Title");
-  payload.insert(payload.end(), text.begin(), text.end());
-  payload.insert(payload.end(), caption.begin(), caption.end());
-  const MessageBoxPayload box = DecodeMessageBox(Parse(Record(9, 0, payload)));
-  EXPECT_EQ(box.type, 0x40u);
-  EXPECT_EQ(box.text, u"Hello");
-  EXPECT_EQ(box.caption, u"Title");
-}
-
-TEST(MessageBoxPayloadDecode, empty_text_puts_the_caption_at_offset_14) {
-  Bytes record = Record(9, 0, {1, 0, 0, 0, 0, 0});
-  const Bytes caption = Wide(u"Cap");
-  record.resize(14);
-  record.insert(record.end(), caption.begin(), caption.end());
-  record.resize(44, 0);
-  const MessageBoxPayload box = DecodeMessageBox(Parse(record));
-  EXPECT_EQ(box.text, u"");
-  EXPECT_EQ(box.caption, u"Cap");
-}
-
-TEST(MessageBoxPayloadDecode, unterminated_strings_end_at_the_record) {
-  Bytes payload = {0, 0, 0, 0};
-  const Bytes text = Wide(std::u16string(30, u'a'), false);  // 60 bytes, no terminator
-  payload.insert(payload.end(), text.begin(), text.end());
-  payload.push_back('z');  // an odd byte at the very end is not half a unit
-  const MessageBoxPayload box = DecodeMessageBox(Parse(Record(9, 0, payload)));
-  EXPECT_EQ(box.text, std::u16string(30, u'a'));
-  EXPECT_EQ(box.caption, u"");
-
-  Bytes unterminatedCaption = {0, 0, 0, 0, 'x', 0, 0, 0};
-  const Bytes cap = Wide(std::u16string(20, u'c'), false);
-  unterminatedCaption.insert(unterminatedCaption.end(), cap.begin(), cap.end());
-  const MessageBoxPayload second = DecodeMessageBox(Parse(Record(9, 0, unterminatedCaption)));
-  EXPECT_EQ(second.text, u"x");
-  EXPECT_EQ(second.caption, std::u16string(20, u'c'));
-}
-
-TEST(IndentsDecode, count_is_arg_divided_by_24) {
-  Bytes payload;
-  for (int32_t v : {0, 0, -1, 30, -1, -1, 1920, 0, 5, -1, 0, 7}) {
-    Bytes word(4);
-    StoreU32(word.data(), static_cast<uint32_t>(v));
-    payload.insert(payload.end(), word.begin(), word.end());
+TEST(MessageBoxPayloadDecode, type_text_and_caption_each_ending_at_a_nul_or_the_record) {
+  const struct {
+    Bytes payload;
+    uint32_t type;
+    std::u16string text, caption;
+  } cases[] = {
+      {Join({Le32({0x40}), Utf16(u"Hello", true), Utf16(u"Title", true)}), 0x40, u"Hello",
+       u"Title"},
+      // An empty text puts the caption at offset 14.
+      {Join({Le32({1}), Utf16(u"", true), Utf16(u"Cap", true)}), 1, u"", u"Cap"},
+      // 60 bytes without a terminator, then an odd byte that is not half a unit.
+      {Join({Le32({0}), Utf16(std::u16string(30, u'a')), {'z'}}), 0, std::u16string(30, u'a'), u""},
+      {Join({Le32({0}), Utf16(u"x", true), Utf16(std::u16string(20, u'c'))}), 0, u"x",
+       std::u16string(20, u'c')},
+  };
+  for (const auto& c : cases) {
+    const MessageBoxPayload box = DecodeMessageBox(Parse(Record(9, 0, c.payload)));
+    EXPECT_EQ(box.type, c.type);
+    EXPECT_EQ(box.text, c.text);
+    EXPECT_EQ(box.caption, c.caption);
   }
-  payload.resize(payload.size() + 2, 0);
-  const auto two = DecodeIndents(Parse(Record(17, 50, payload)));
-  ASSERT_EQ(two.size(), 2u);
-  EXPECT_EQ(two[0].top, 30);
-  EXPECT_EQ(two[0].left, -1);
-  EXPECT_EQ(two[1].displayX, 1920);
-  EXPECT_EQ(two[1].bottom, 7);
-  EXPECT_TRUE(DecodeIndents(Parse(Record(17, 23, payload))).empty());
-  EXPECT_TRUE(DecodeIndents(Parse(Record(17, 0, payload))).empty());
 }
 
-TEST(IndentsDecode, stated_length_beyond_the_record_uses_whole_entries_present) {
-  // 44-byte record: 36 payload bytes hold one whole entry.
-  const auto entries = DecodeIndents(Parse(Record(17, 24 * 1000, {})));
-  EXPECT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].left, 0);
+TEST(IndentsDecode, whole_24_byte_entries_within_the_length_and_the_record) {
+  using Six = std::array<int32_t, 6>;
+  const auto decode = [](uint32_t arg, const Bytes& payload) {
+    std::vector<Six> out;
+    for (const IndentEntry& e : DecodeIndents(Parse(Record(17, arg, payload))))
+      out.push_back({e.displayX, e.displayY, e.left, e.top, e.right, e.bottom});
+    return out;
+  };
+  const Bytes two = Join({Le32({0, 0, 0xFFFFFFFF, 30, 0xFFFFFFFF, 0xFFFFFFFF}),
+                          Le32({1920, 0, 5, 0xFFFFFFFF, 0, 7}),
+                          {0, 0}});
+  EXPECT_EQ(decode(50, two), (std::vector<Six>{{0, 0, -1, 30, -1, -1}, {1920, 0, 5, -1, 0, 7}}));
+  EXPECT_TRUE(decode(23, two).empty());
+  EXPECT_TRUE(decode(0, two).empty());
+  // A stated length beyond the record: the 36 payload bytes hold one entry.
+  EXPECT_EQ(decode(24 * 1000, {}), (std::vector<Six>{{0, 0, 0, 0, 0, 0}}));
 }
 
 }  // namespace

@@ -5,18 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "../unit_bytes.h"
+
 namespace mantlet {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put(Bytes& out, std::initializer_list<uint32_t> words, const std::string& text = "") {
-  for (uint32_t v : words) {
-    for (int i = 0; i < 4; ++i)
-      out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  out.insert(out.end(), text.begin(), text.end());
-}
+using namespace unit_bytes;
 
 TEST(HostMessageLayout, announcements_byte_for_byte) {
   const std::string id = "corvane.MantletUser.guest.win", text = "Guest desktop utilities";
@@ -24,14 +18,14 @@ TEST(HostMessageLayout, announcements_byte_for_byte) {
   const uint32_t textLength = static_cast<uint32_t>(text.size());
   ToolIdentity tool{id.c_str(), text.c_str(), {1, 4, 2, 318}};
 
-  Bytes registration;
-  Put(registration, {14, 0, 1, 0, 20 + 12 + textLength + 52 + 12 + idLength, 4096, 0});
-  Put(registration, {8, 8193, 0, 1, 3, textLength, 8394, 1}, text);
-  Put(registration, {40, 8395, 2, 1, 4, 2, 318, 1, 0, 0, 0, 0, 0, idLength, 8593, 3}, id);
-  Bytes unregistration;  // no description, no version record
-  Put(unregistration, {14, 0, 1, 0, 20 + 16 + 12 + idLength, 4096, 0});
-  Put(unregistration, {8, 8193, 0, 1, 3, 4, 8399, 1, 2, idLength, 8593, 2}, id);
-
+  const Bytes registration =
+      Join({Le32({14, 0, 1, 0, 20 + 12 + textLength + 52 + 12 + idLength, 4096, 0}),
+            Le32({8, 8193, 0, 1, 3, textLength, 8394, 1}), Text(text),
+            Le32({40, 8395, 2, 1, 4, 2, 318, 1, 0, 0, 0, 0, 0, idLength, 8593, 3}), Text(id)});
+  // No description, no version record.
+  const Bytes unregistration =
+      Join({Le32({14, 0, 1, 0, 20 + 16 + 12 + idLength, 4096, 0}),
+            Le32({8, 8193, 0, 1, 3, 4, 8399, 1, 2, idLength, 8593, 2}), Text(id)});
   for (bool registering : {true, false}) {
     HostMessageBuilder message(kToolAnnouncementType);
     ASSERT_TRUE(BuildToolAnnouncement(message, tool, registering));
@@ -44,15 +38,14 @@ TEST(HostMessageLayout, announcements_byte_for_byte) {
 }
 
 TEST(HostMessageLayout, buffer_starts_at_32_bytes_and_doubles_until_the_field_fits) {
-  struct Case {
+  const struct {
     std::vector<uint32_t> fieldSizes;
     size_t capacity;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {{}, 32},    {{0}, 64},    {{24}, 64},  // 28 + 12 + 24 = 64 exactly
       {{25}, 128}, {{100}, 256}, {{8, 8, 8}, 128}, {{4000, 44}, 4096}, {{4000, 45}, 8192},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     HostMessageBuilder message(7);
     size_t size = 28;
     for (uint32_t length : c.fieldSizes) {
