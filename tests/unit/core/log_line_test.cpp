@@ -20,9 +20,13 @@ std::string Line(const char* tag, int level, const char* format, ...) {
   return std::string(buffer, length);
 }
 
-TEST(LogLineLayout, matches_the_documented_example) {
+TEST(LogLineLayout, documented_example_arguments_and_an_empty_or_missing_tag) {
   EXPECT_EQ(Line("MANTLETDLL", 2, "Start desktop utilities tool"),
             "12-04 21:30:04.123 I MANTLETDLL /Mantlet:1234:1a2c/ Start desktop utilities tool\n");
+  EXPECT_EQ(Line("T", 0, "Can't create mailslot. err=%d", 5),
+            "12-04 21:30:04.123 F T /Mantlet:1234:1a2c/ Can't create mailslot. err=5\n");
+  EXPECT_EQ(Line("", 2, "text"), "12-04 21:30:04.123 I /Mantlet:1234:1a2c/ text\n");
+  EXPECT_EQ(Line(nullptr, 1, "text"), "12-04 21:30:04.123 W /Mantlet:1234:1a2c/ text\n");
 }
 
 TEST(LogLineLayout, level_tags_and_their_fallback) {
@@ -40,33 +44,13 @@ TEST(LogLineLayout, level_tags_and_their_fallback) {
   }
 }
 
-TEST(LogLineLayout, empty_or_missing_tag_keeps_the_slashed_part) {
-  EXPECT_EQ(Line("", 2, "text"), "12-04 21:30:04.123 I /Mantlet:1234:1a2c/ text\n");
-  EXPECT_EQ(Line(nullptr, 1, "text"), "12-04 21:30:04.123 W /Mantlet:1234:1a2c/ text\n");
-}
-
-TEST(LogLineLayout, formats_arguments) {
-  EXPECT_EQ(Line("T", 0, "Can't create mailslot. err=%d", 5),
-            "12-04 21:30:04.123 F T /Mantlet:1234:1a2c/ Can't create mailslot. err=5\n");
-}
-
-TEST(LogLineLayout, long_text_is_cut_at_4094_and_keeps_its_newline) {
-  const std::string text(10000, 'x');
-  const std::string line = Line("TAG", 2, "%s", text.c_str());
-  ASSERT_EQ(line.size(), kLogLineMaxText + 1);
-  EXPECT_EQ(line.back(), '\n');
-  EXPECT_EQ(line[kLogLineMaxText - 1], 'x');
-}
-
-TEST(LogLineLayout, text_of_exactly_the_room_is_kept_whole) {
-  const std::string prefix = Line("TAG", 2, "");
-  const size_t room = kLogLineMaxText - (prefix.size() - 1);
-  const std::string fits(room, 'y');
-  EXPECT_EQ(Line("TAG", 2, "%s", fits.c_str()).size(), kLogLineMaxText + 1);
-  const std::string one_more(room + 1, 'y');
-  const std::string cut = Line("TAG", 2, "%s", one_more.c_str());
-  EXPECT_EQ(cut.size(), kLogLineMaxText + 1);
-  EXPECT_EQ(cut.substr(cut.size() - 3), "yy\n");
+TEST(LogLineLayout, text_is_cut_at_4094_keeping_its_newline_and_a_text_of_exactly_the_room_whole) {
+  const size_t room = kLogLineMaxText - (Line("TAG", 2, "").size() - 1);
+  for (const size_t length : {room, room + 1, size_t{10000}}) {
+    const std::string line = Line("TAG", 2, "%s", std::string(length, 'y').c_str());
+    EXPECT_EQ(line.size(), kLogLineMaxText + 1) << length;
+    EXPECT_EQ(line.substr(line.size() - 3), "yy\n") << length;
+  }
 }
 
 TEST(LogLineLayout, hostile_tag_and_module_stay_inside_the_buffer) {

@@ -29,16 +29,16 @@ TEST(ShareListAnswer, written_count_capped_at_the_buffer_and_growth_within_32_bi
     Kind kind;
     size_t bytes;
   } cases[] = {
-      {"written", ShareListAnswer(0, 100), 256, Kind::kDone, 100},
-      {"more than the buffer", ShareListAnswer(0, 5000), 256, Kind::kDone, 256},
-      {"no descriptor back", ShareListAnswer(0, 100, false), 256, Kind::kFailed, 0},
-      {"too small", ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 256, Kind::kGrow, 512},
-      {"too small at 2 GiB", ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 0x80000000u,
-       Kind::kFailed, 0},
-      {"too small below 2 GiB", ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 0x7FFFFFFF,
-       Kind::kGrow, 0xFFFFFFFE},
-      {"other status", ShareListAnswer(kDeviceStatusRetry, 100), 256, Kind::kFailed, 0},
-      {"cut block", std::vector<uint8_t>(20, 0), 256, Kind::kFailed, 0},
+      // clang-format off
+      {"written",               ShareListAnswer(0, 100),        256,         Kind::kDone,   100},
+      {"more than the buffer",  ShareListAnswer(0, 5000),       256,         Kind::kDone,   256},
+      {"no descriptor back",    ShareListAnswer(0, 100, false), 256,         Kind::kFailed, 0},
+      {"too small",             ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 256,         Kind::kGrow,   512},
+      {"too small at 2 GiB",    ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 0x80000000u, Kind::kFailed, 0},
+      {"too small below 2 GiB", ShareListAnswer(kDeviceStatusBufferTooSmall, 0), 0x7FFFFFFF,  Kind::kGrow,   0xFFFFFFFE},
+      {"other status",          ShareListAnswer(kDeviceStatusRetry, 100), 256,   Kind::kFailed, 0},
+      {"cut block",             std::vector<uint8_t>(20, 0),    256,         Kind::kFailed, 0},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const ShareListStep step = ReadShareListAnswer(c.block, c.buffer);

@@ -7,12 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "../unit_bytes.h"
 #include "core/bytes.h"
 
 namespace mantlet {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace unit_bytes;
 
 // One share-list entry whose length field is its own size unless given.
 Bytes Entry(uint32_t flags, uint16_t kind, const std::string& name,
@@ -25,13 +26,6 @@ Bytes Entry(uint32_t flags, uint16_t kind, const std::string& name,
   StoreU32(e.data() + 4, flags);
   StoreU16(e.data() + 8, kind);
   return e;
-}
-
-Bytes Join(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts)
-    out.insert(out.end(), p.begin(), p.end());
-  return out;
 }
 
 using List = std::vector<std::u16string>;
@@ -52,37 +46,28 @@ TEST(HostShareList, flagged_entries_of_whole_answers_and_nothing_past_the_end) {
     Bytes answer;
     List taken;
   } cases[] = {
-      {"flag 0x20 only",
-       Join({Entry(0x21, 3, "Music"), Entry(0x01, 1, "No"), Entry(0x20, 9, "Caf\xc3\xa9")}),
-       {u"Music/3", u"Caf\u00e9/9"}},
+      // clang-format off
+      {"flag 0x20 only", Join({Entry(0x21, 3, "Music"), Entry(0x01, 1, "No"), Entry(0x20, 9, "Caf\xc3\xa9")}), {u"Music/3", u"Caf\u00e9/9"}},
       {"empty", {}, {}},
       {"shorter than an entry", Bytes(27, 0), {}},
       {"last entry under 28 bytes", Join({a, Entry(0x20, 1, "B")}), {u"Abcd/1"}},
       {"length 0 stops", Join({a, Entry(0x20, 1, "Bcde", 0), a}), {u"Abcd/1"}},
       {"last entry runs past the answer", Join({a, Entry(0x20, 1, "Bcde", 30)}), {u"Abcd/1"}},
       {"name without NUL ends at the answer", Entry(0x20, 1, "Tail", {}, false), {u"Tail/1"}},
-      {"length past the name skips padding",
-       Join({Entry(0x20, 2, "Pad", 40), Bytes(12, 0xAB), a}),
-       {u"Pad/2", u"Abcd/1"}},
-      {"255 units fit, 256 do not",
-       Join({Entry(0x20, 1, tooLong), Entry(0x20, 1, longest)}),
-       {std::u16string(255, u'x') + u"/1"}},
-      {"invalid UTF-8 is replaced",
-       Entry(0x20, 1,
-             "ab\xff"
-             "cd"),
-       {u"ab\ufffdcd/1"}},
+      {"length past the name skips padding", Join({Entry(0x20, 2, "Pad", 40), Bytes(12, 0xAB), a}), {u"Pad/2", u"Abcd/1"}},
+      {"255 units fit, 256 do not", Join({Entry(0x20, 1, tooLong), Entry(0x20, 1, longest)}), {std::u16string(255, u'x') + u"/1"}},
+      {"invalid UTF-8 is replaced", Entry(0x20, 1, "ab\xff" "cd"), {u"ab\ufffdcd/1"}},
+      // clang-format on
   };
   for (const auto& c : cases)
     EXPECT_EQ(Taken(c.answer), c.taken) << c.what;
 }
 
 TEST(ShortcutNaming, suffix_by_platform_and_numbered_names) {
-  EXPECT_EQ(ShortcutSuffix(34), u" (Mac)");
-  EXPECT_EQ(ShortcutSuffix(17), u" (Host)");
-  EXPECT_EQ(ShortcutSuffix(33), u" (Host)");
-  EXPECT_EQ(ShortcutSuffix(18), u"");
-  EXPECT_EQ(ShortcutSuffix(std::nullopt), u"");
+  const std::pair<std::optional<uint32_t>, std::u16string_view> suffixes[] = {
+      {34, u" (Mac)"}, {17, u" (Host)"}, {33, u" (Host)"}, {18, u""}, {std::nullopt, u""}};
+  for (const auto& [code, suffix] : suffixes)
+    EXPECT_EQ(ShortcutSuffix(code), suffix) << code.value_or(0);
 
   std::set<std::u16string> taken = {u"C:\\L\\Music (Mac).lnk", u"C:\\L\\Music (Mac) (1).lnk"};
   auto exists = [&](const std::u16string& p) { return taken.count(p) != 0; };
@@ -124,17 +109,18 @@ TEST(ShortcutNaming, only_the_systems_valid_shortcuts_count_and_unreadable_files
     K kind;
     std::u16string name;
   } cases[] = {
+      // clang-format off
       {{O::kFailed, 2, u"\\\\cvf\\Music"}, K::kLeave, u""},  // no tag: a user's own link
       {{O::kPath, 2, u"\\\\CVF\\music"}, K::kPresent, u"music"},
       {{O::kPath, 2, u"\\\\cvf\\\u00c9t\u00e9"}, K::kPresent, u"\u00c9t\u00e9"},
-      // Equal only to a folding the given comparison does not make.
-      {{O::kPath, 2, u"\\\\cvf\\\u00e9T\u00c9"}, K::kStale, u""},
+      {{O::kPath, 2, u"\\\\cvf\\\u00e9T\u00c9"}, K::kStale, u""},  // equal only to a folding the comparison does not make
       {{O::kPath, 3, u"\\\\cvf\\Music"}, K::kStale, u""},
       {{O::kPath, 0, u"\\\\cvf\\Music"}, K::kStale, u""},  // tag of another type
       {{O::kPath, 2, u"\\\\other\\Music"}, K::kStale, u""},
       {{O::kPath, 2, u"\\\\cvf\\Gone"}, K::kStale, u""},
       {{O::kPath, 2, u"\\\\cvf\\"}, K::kStale, u""},
       {{O::kNoPath, 2, u""}, K::kStale, u""},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const ShortcutVerdict v = ClassifyShortcut(c.reading, shares, &SameAscii);

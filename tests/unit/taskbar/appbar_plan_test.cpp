@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <map>
 #include <string>
+#include <tuple>
 
 #include "taskbar/appbar_plan.h"
 
@@ -40,92 +40,78 @@ TEST(StepDelay, grows_by_70_ms_per_window_between_500_and_2000) {
 TEST(FindAppBar, device_name_is_compared_exactly) {
   const std::vector<AppBarRecord> records = {{1, kAppBarTop, u"\\\\.\\DISPLAY1"}};
   EXPECT_EQ(FindAppBar(records, u"\\\\.\\DISPLAY1", kAppBarTop), 0u);
-  EXPECT_FALSE(FindAppBar(records, u"\\\\.\\display1", kAppBarTop));
-  EXPECT_FALSE(FindAppBar(records, u"\\\\.\\DISPLAY1", kAppBarLeft));
+  EXPECT_FALSE(FindAppBar(records, u"\\\\.\\display1", kAppBarTop) ||
+               FindAppBar(records, u"\\\\.\\DISPLAY1", kAppBarLeft));
 }
 
 // Two monitors side by side ("A" left of "B"); x < 0 lies on none. Each step
-// is applied to a bookkeeping of appbars as the working thread keeps it.
+// is applied to a bookkeeping of appbars as the working thread keeps it and
+// logged as "<action> <monitor><edge>[ <indent>]".
 struct Desk {
-  struct Monitor {
-    std::u16string device;
-    ScreenRect rect;
-  };
   std::vector<AppBarRecord> records;
-  std::map<std::pair<std::u16string, uint32_t>, ScreenRect> strips;
   std::vector<std::string> calls;
 
   bool Step(std::vector<IndentEntry>& working) {
-    const auto resolve = [](const IndentEntry& e) -> std::optional<Monitor> {
+    const auto resolve = [](const IndentEntry& e) -> std::optional<std::u16string> {
       if (e.displayX < 0)
         return std::nullopt;
-      return e.displayX >= 1920 ? Monitor{u"B", {1920, 0, 3840, 1080}} : Monitor{u"A", kMonitor};
+      return e.displayX >= 1920 ? u"B" : u"A";
     };
-    const auto apply = [this](const Monitor& m, int32_t indent, uint32_t edge) {
-      const auto found = FindAppBar(records, m.device, edge);
+    const auto apply = [this](const std::u16string& device, int32_t indent, uint32_t edge) {
+      const auto found = FindAppBar(records, device, edge);
       const AppBarAction action = DecideAppBar(indent, found.has_value());
-      const std::string where(m.device.begin(), m.device.end());
-      if (action == AppBarAction::kNothing)
-        return false;
+      const std::string where = std::string(1, static_cast<char>(device[0])) + std::to_string(edge);
       if (action == AppBarAction::kRemove) {
         records.erase(records.begin() + static_cast<ptrdiff_t>(*found));
-        strips.erase({m.device, edge});
-        calls.push_back("remove " + where + std::to_string(edge));
-        return true;
+        calls.push_back("remove " + where);
+      } else if (action != AppBarAction::kNothing) {
+        if (action == AppBarAction::kCreate)
+          records.push_back({records.size() + 100, edge, device});
+        calls.push_back((action == AppBarAction::kCreate ? "create " : "place ") + where + " " +
+                        std::to_string(indent));
       }
-      if (action == AppBarAction::kCreate)
-        records.push_back({records.size() + 100, edge, m.device});
-      strips[{m.device, edge}] = AppBarRect(m.rect, edge, indent);
-      calls.push_back((action == AppBarAction::kCreate ? "create " : "place ") + where +
-                      std::to_string(edge) + " " + std::to_string(indent));
-      return true;
+      return action != AppBarAction::kNothing;
     };
     return ApplyFirstChange(working, resolve, apply);
   }
-  int Run(std::vector<IndentEntry> working) {
-    int steps = 0;
-    while (Step(working))
-      ++steps;
-    return steps;
-  }
 };
 
-TEST(IndentWalk, one_change_per_step_in_edge_order_consuming_each_edge) {
+TEST(IndentWalk, one_change_per_step_in_edge_order_per_monitor_skipping_what_needs_nothing) {
+  using List = std::vector<IndentEntry>;
+  const struct {
+    const char* what;
+    std::vector<List> lists;  // run one after the other to their end
+    std::vector<std::string> calls;
+  } cases[] = {
+      // clang-format off
+      // top -1 and right 0 (no strip there) cost no step of their own.
+      {"edges in order", {{{0, 0, 20, -1, 0, 50}}}, {"create A0 20", "create A3 50"}},
+      {"each monitor its own", {{{100, 100, -1, 30, -1, -1}, {2000, 10, -1, 40, -1, -1}}, {{5, 5, -1, 0, -1, -1}}},
+       {"create A1 30", "create B1 40", "remove A1"}},
+      // Same monitor twice: both act, the later decides; the same list again places again.
+      {"repeats", {{{0, 0, -1, 30, -1, -1}, {10, 10, -1, 60, -1, -1}}, {{0, 0, -1, 60, -1, -1}}},
+       {"create A1 30", "place A1 60", "place A1 60"}},
+      {"nothing to do", {{{-1, -1, 10, 10, 10, 10}}, {{0, 0, -1, -1, -1, -1}, {0, 0, 0, -1, 0, 0}}, {}}, {}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    Desk desk;
+    size_t steps = 0;
+    for (List working : c.lists) {
+      while (desk.Step(working))
+        ++steps;
+    }
+    EXPECT_EQ(desk.calls, c.calls) << c.what;
+    EXPECT_EQ(steps, c.calls.size()) << c.what;
+  }
+  // A step clears each edge it tried; an entry on no monitor is left as it is.
   Desk desk;
-  std::vector<IndentEntry> working = {{0, 0, 20, -1, 0, 50}};
+  std::vector<IndentEntry> working = {{0, 0, 20, -1, 0, 50}, {-1, -1, 10, 10, 10, 10}};
   ASSERT_TRUE(desk.Step(working));
-  EXPECT_EQ(working[0].left, -1);
-  EXPECT_EQ(working[0].bottom, 50);
-  // top -1 and right 0 (no strip there) cost no step of their own.
+  EXPECT_EQ(std::tie(working[0].left, working[0].bottom), std::make_tuple(-1, 50));
   ASSERT_TRUE(desk.Step(working));
   EXPECT_FALSE(desk.Step(working));
-  EXPECT_EQ(desk.calls, (std::vector<std::string>{"create A0 20", "create A3 50"}));
-}
-
-TEST(IndentWalk, each_monitor_keeps_its_own_strips) {
-  Desk desk;
-  EXPECT_EQ(desk.Run({{100, 100, -1, 30, -1, -1}, {2000, 10, -1, 40, -1, -1}}), 2);
-  EXPECT_EQ(desk.records.size(), 2u);
-  EXPECT_EQ((desk.strips[{u"A", kAppBarTop}]), (ScreenRect{0, 0, 1920, 30}));
-  EXPECT_EQ((desk.strips[{u"B", kAppBarTop}]), (ScreenRect{1920, 0, 3840, 40}));
-  EXPECT_EQ(desk.Run({{5, 5, -1, 0, -1, -1}}), 1);  // A's strip goes, B's stays
-  ASSERT_EQ(desk.records.size(), 1u);
-  EXPECT_EQ(desk.records[0].device, u"B");
-}
-
-TEST(IndentWalk, repeats_skips_and_empty_asks) {
-  Desk desk;
-  // Same monitor twice: both act, the later decides; the same list again
-  // places again without creating.
-  EXPECT_EQ(desk.Run({{0, 0, -1, 30, -1, -1}, {10, 10, -1, 60, -1, -1}}), 2);
-  EXPECT_EQ(desk.Run({{0, 0, -1, 60, -1, -1}}), 1);
-  EXPECT_EQ(desk.calls, (std::vector<std::string>{"create A1 30", "place A1 60", "place A1 60"}));
-  // No monitor: the entry is skipped as it is.
-  std::vector<IndentEntry> working = {{-1, -1, 10, 10, 10, 10}};
-  EXPECT_FALSE(desk.Step(working));
-  EXPECT_EQ(working[0].left, 10);
-  EXPECT_EQ(desk.Run({{0, 0, -1, -1, -1, -1}, {0, 0, 0, -1, 0, 0}}), 0);
-  EXPECT_EQ(desk.Run({}), 0);
+  EXPECT_EQ(working[1].left, 10);
 }
 
 TEST(IndentHandOver, the_newest_list_always_ends_in_the_working_list_for_one_wake_up) {

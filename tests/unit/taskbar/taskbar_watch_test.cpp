@@ -39,30 +39,26 @@ constexpr TaskbarRequest kAskShown = kTaskbarRequestShown;
 constexpr TaskbarRequest kAskHidden = kTaskbarRequestHidden;
 
 const PassCase kPasses[] = {
-    {"first_pass_reports_even_all_false",
-     kFresh,
-     {false, false, false},
-     kNone,
-     {false, false, true}},
-    {"first_pass_hands_on_a_shown_desktop", kFresh, {true, true, true}, kNone, {false, true, true}},
-    {"unchanged_is_not_reported", kShown, {true, true, false}, kNone, {false, false, false}},
-    {"no_request_never_enforces", kShown, {false, true, false}, kNone, {false, false, true}},
-    {"hidden_asked_visible_found", kHidden, {true, true, false}, kAskHidden, {true, false, true}},
-    {"shown_asked_hidden_found", kShown, {false, false, false}, kAskShown, {true, false, true}},
-    {"start_button_hidden_alone", kShown, {true, false, false}, kAskShown, {true, false, false}},
-    {"start_button_shown_alone", kHidden, {false, true, false}, kAskHidden, {true, false, false}},
-    {"request_met", kHidden, {false, false, false}, kAskHidden, {false, false, false}},
-    {"desktop_change", kShown, {true, true, true}, kAskShown, {false, true, true}},
+    // clang-format off
+    {"first_pass_reports_even_all_false",   kFresh,  {false, false, false}, kNone,      {false, false, true}},
+    {"first_pass_hands_on_a_shown_desktop", kFresh,  {true, true, true},    kNone,      {false, true, true}},
+    {"unchanged_is_not_reported",           kShown,  {true, true, false},   kNone,      {false, false, false}},
+    {"no_request_never_enforces",           kShown,  {false, true, false},  kNone,      {false, false, true}},
+    {"hidden_asked_visible_found",          kHidden, {true, true, false},   kAskHidden, {true, false, true}},
+    {"shown_asked_hidden_found",            kShown,  {false, false, false}, kAskShown,  {true, false, true}},
+    {"start_button_hidden_alone",           kShown,  {true, false, false},  kAskShown,  {true, false, false}},
+    {"start_button_shown_alone",            kHidden, {false, true, false},  kAskHidden, {true, false, false}},
+    {"request_met",                         kHidden, {false, false, false}, kAskHidden, {false, false, false}},
+    {"desktop_change",                      kShown,  {true, true, true},    kAskShown,  {false, true, true}},
+    // clang-format on
 };
 
 INSTANTIATE_TEST_SUITE_P(Table, WatcherPass, ::testing::ValuesIn(kPasses),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TaskbarList, secondaries_from_6_2_with_several_monitors) {
-  EXPECT_FALSE(WantsSecondaryTaskbars(0x0601, 2));
-  EXPECT_FALSE(WantsSecondaryTaskbars(0x0602, 1));
-  EXPECT_TRUE(WantsSecondaryTaskbars(0x0602, 2));
-  EXPECT_TRUE(WantsSecondaryTaskbars(0x0A00, 3));
+  EXPECT_FALSE(WantsSecondaryTaskbars(0x0601, 2) || WantsSecondaryTaskbars(0x0602, 1));
+  EXPECT_TRUE(WantsSecondaryTaskbars(0x0602, 2) && WantsSecondaryTaskbars(0x0A00, 3));
 }
 
 TEST(FixedList, a_full_list_refuses_and_keeps_what_it_has) {

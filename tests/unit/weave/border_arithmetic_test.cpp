@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 namespace mantlet {
 namespace {
@@ -14,17 +15,12 @@ TEST(BorderMetric, text_reads_as_the_c_library_reads_a_32_bit_decimal) {
     int32_t value;
     int error;
   } cases[] = {
-      {u"-60", -60, 0},
-      {u"  \t-15", -15, 0},
-      {u"+42", 42, 0},
-      {u"-60twips", -60, 0},
-      {u"", 0, 0},
-      {u"abc", 0, 0},
-      {u"0x10", 0, 0},
-      {u"-2147483648", INT32_MIN, 0},
-      {u"2147483648", 0, kMetricRangeError},
-      {u"-99999999999", 0, kMetricRangeError},
+      // clang-format off
+      {u"-60", -60, 0},      {u"  \t-15", -15, 0},  {u"+42", 42, 0},   {u"-60twips", -60, 0},
+      {u"", 0, 0},           {u"abc", 0, 0},        {u"0x10", 0, 0},   {u"-2147483648", INT32_MIN, 0},
+      {u"2147483648", 0, kMetricRangeError},        {u"-99999999999", 0, kMetricRangeError},
       {std::u16string(16, u'9'), 0, kMetricRangeError},  // a whole 32-byte value
+      // clang-format on
   };
   for (const auto& c : cases) {
     const MetricText parsed = ParseMetricText(c.text.c_str(), c.text.size());
@@ -68,22 +64,21 @@ TEST(CaptionCorrection, a_scaling_system_gets_both_fields_corrected_in_opposite_
   EXPECT_EQ(JudgeCaptionScaling({15, -11}, {15, -11}), CaptionScaling::Faithful);
   EXPECT_EQ(JudgeCaptionScaling({15, -11}, {22, -11}), CaptionScaling::Scaled);
   EXPECT_EQ(JudgeCaptionScaling({15, -11}, {15, -16}), CaptionScaling::Scaled);
-  const CaptionMetrics at144 = CorrectCaption({22, -16}, 144);
-  EXPECT_EQ(at144.smCaptionHeight, 14);  // 22 * 96 / 144 = 14.67
-  EXPECT_EQ(at144.captionFontHeight, -24);
-  const CaptionMetrics at192 = CorrectCaption({15, -11}, 192);
-  EXPECT_EQ(at192.smCaptionHeight, 7);
-  EXPECT_EQ(at192.captionFontHeight, -22);
+  const CaptionMetrics at144 = CorrectCaption({22, -16}, 144),
+                       at192 = CorrectCaption({15, -11}, 192);
+  EXPECT_EQ(std::tie(at144.smCaptionHeight, at144.captionFontHeight),
+            std::make_tuple(14, -24));  // 22 * 96 / 144 = 14.67
+  EXPECT_EQ(std::tie(at192.smCaptionHeight, at192.captionFontHeight), std::make_tuple(7, -22));
 }
 
 TEST(BorderThreadWait, budget_counts_from_the_thread_start_across_a_tick_wrap) {
   const uint32_t cases[][5] = {
       // now, start, limit, remaining, whole seconds since the start
-      {1000, 1000, 5000, 5000, 0},
-      {3000, 1000, 5000, 3000, 2},  // leaving 2 s after entering waits 3 s more
-      {6000, 1000, 5000, 0, 5},
-      {6001, 1000, 5000, 0, 5},
+      // clang-format off
+      {1000, 1000, 5000, 5000, 0}, {3000, 1000, 5000, 3000, 2},  // leaving 2 s after entering waits 3 s more
+      {6000, 1000, 5000, 0, 5},    {6001, 1000, 5000, 0, 5},
       {1500, 0xFFFFFC18u, 5000, 2500, 2},  // started 1 s before the wrap
+      // clang-format on
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RemainingWaitMs(c[0], c[1], c[2]), c[3]) << c[0] << " " << c[1];
