@@ -30,14 +30,12 @@ class Input {
 
   // Up to `count` bytes.
   std::span<const uint8_t> Take(size_t count) {
-    const size_t n = count < size_ - at_ ? count : size_ - at_;
-    const std::span<const uint8_t> out(data_ + at_, n);
+    const size_t n = std::min(count, size_ - at_);
     at_ += n;
-    return out;
+    return {data_ + at_ - n, n};
   }
-  // A string prefixed with its one-byte length.
+  // A string prefixed with its one-byte length; LongText with a two-byte one.
   std::string Text() { return Chars(Take(U8())); }
-  // The same with a two-byte length, for texts that can fill a log line.
   std::string LongText() { return Chars(Take(U16())); }
   // A one-byte count, then that many UTF-16LE units.
   std::u16string Units() {
@@ -46,11 +44,10 @@ class Input {
       c = U16();
     return out;
   }
-  std::span<const uint8_t> Rest() { return Take(size_ - at_); }
   // The rest in a buffer of exactly its size, so that a read past its end is
   // caught.
   Bytes RestCopy() {
-    const std::span<const uint8_t> rest = Rest();
+    const std::span<const uint8_t> rest = Take(size_);
     return Bytes(rest.begin(), rest.end());
   }
   // The whole input, however much of it was read.
@@ -58,9 +55,7 @@ class Input {
   std::string_view AllChars() const { return {reinterpret_cast<const char*>(data_), size_}; }
 
  private:
-  static std::string Chars(std::span<const uint8_t> bytes) {
-    return std::string(bytes.begin(), bytes.end());
-  }
+  static std::string Chars(std::span<const uint8_t> b) { return std::string(b.begin(), b.end()); }
 
   const uint8_t* data_;
   size_t size_;
