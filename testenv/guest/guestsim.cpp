@@ -848,23 +848,25 @@ class Guest {
 
   void ExpectDevice(StepRecord& step, const std::string& rest) {
     std::istringstream in(rest);
-    std::string codeText, exactly;
+    std::string codeText, bound;
     size_t count = 1;
-    in >> codeText >> count >> exactly;
+    in >> codeText >> count >> bound;
     const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
-    bool seen = testenv::WaitUntil([&] { return device_.Records(0, code).size() >= count; }, 3000);
-    if (seen && (exactly == "exactly" || exactly == "at-most")) {
-      Sleep(1000);  // and no more come
-      seen = device_.Records(0, code).size() == count;
-    }
-    if (exactly == "at-most")
-      seen = device_.Records(0, code).size() <= count;
-    const size_t got = device_.Records(0, code).size();
-    if (seen) {
-      step.outcome = std::to_string(got) + " seen";
+    auto got = [&] { return device_.Records(0, code).size(); };
+    bool seen = false;
+    if (bound == "at-most") {
+      Sleep(1000);  // whatever is still coming
+      seen = got() <= count;
     } else {
-      Fail(step, "only " + std::to_string(got) + " seen");
+      seen = testenv::WaitUntil([&] { return got() >= count; }, 3000);
+      if (seen && bound == "exactly") {
+        Sleep(1000);  // and no more come
+        seen = got() == count;
+      }
     }
+    step.outcome = std::to_string(got()) + " seen";
+    if (!seen)
+      Fail(step, step.outcome);
   }
 
   void Registry(StepRecord& step, const std::string& verb, std::string rest) {
