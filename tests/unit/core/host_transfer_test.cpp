@@ -28,7 +28,7 @@ class SimulatedHost final : public HostCallPort {
  public:
   static constexpr uint32_t kBufferWord = 0x10000;
   bool present = true, failAllocate = false, failLock = false, failUnlock = false;
-  uint32_t version = 2, size = 64, probeWord3 = 0;
+  uint32_t version = 2, size = 64, probeWord = 0;  // probeWord: one of words 3 to 5 set
   int32_t finalState = 0, doneState = 0;
   std::map<size_t, Answer> scripted;  // by chunk number, from 0
 
@@ -44,7 +44,7 @@ class SimulatedHost final : public HostCallPort {
     if (!present)
       w = {};  // what the guard leaves behind
     else if (w == HostCallWords{kHostCallProbe, kHostCallProbe, 0, 0, 0, 0})
-      w = {kHostCallPresent, version, size, probeWord3, 0, 0};
+      w = {kHostCallPresent, version, size, probeWord == 3, probeWord == 4, probeWord == 5};
   }
 
   void Call(HostCallWords& w) override {
@@ -134,7 +134,8 @@ TEST(HostTransfer, failed_probe_or_buffer_fails_every_operation_before_any_chunk
       {"no hypervisor",   [](SimulatedHost& h) { h.present = false; },    kHostCallNoHypervisor},
       {"version 1",       [](SimulatedHost& h) { h.version = 1; },        kHostCallWrongVersion},
       {"version 3",       [](SimulatedHost& h) { h.version = 3; },        kHostCallWrongVersion},
-      {"word 3 set",      [](SimulatedHost& h) { h.probeWord3 = 1; },     kHostCallNoHypervisor},
+      {"word 3 set",      [](SimulatedHost& h) { h.probeWord = 3; },      kHostCallNoHypervisor},
+      {"word 4 set",      [](SimulatedHost& h) { h.probeWord = 4; },      kHostCallNoHypervisor},
       {"no memory",       [](SimulatedHost& h) { h.failAllocate = true; }, kHostCallNoMemory},
       {"transfer size 0", [](SimulatedHost& h) { h.size = 0; },           kHostCallNoMemory},
       {"lock fails",      [](SimulatedHost& h) { h.failLock = true; },    kHostCallLockFailed},
@@ -294,10 +295,16 @@ TEST(HostTransfer, damaged_closed_or_unlockable_channels) {
   EXPECT_TRUE(host.chunks.empty());
   EXPECT_EQ(SendHostLogLine(host, &channel, "abc", 3), kHostCallOk);  // stays open
   EXPECT_EQ(channel.state, 0);                                        // the transfer's last state
+  uint32_t replyLength = 0;
+  const uint8_t data[1] = {};
+  HostChannel unbuffered = channel;
+  unbuffered.buffer = nullptr;
+  EXPECT_EQ(SendHostMessage(&unbuffered, data, 1, nullptr, 0, &replyLength), kHostCallBadArgument);
+  EXPECT_EQ(SendHostMessage(&channel, data, 1, nullptr, 8, &replyLength), kHostCallBadArgument);
+  EXPECT_EQ(SendHostMessage(&channel, data, 1, nullptr, 0, nullptr), kHostCallBadArgument);
   host.failUnlock = true;
   EXPECT_EQ(CloseHostChannel(&channel), kHostCallUnlockFailed);
   EXPECT_TRUE(host.allocated);  // still locked, so not given back
-  uint32_t replyLength = 0;
   EXPECT_EQ(SendHostMessage(&channel, nullptr, 0, nullptr, 0, &replyLength),
             kHostCallChannelClosed);
 }

@@ -43,8 +43,9 @@ TEST(Utf8ToUtf16, replaces_ill_formed_input_once_per_maximal_subpart) {
 
 TEST(Utf16ToUtf8, replaces_lone_surrogates) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
-  EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xDC00), u'a'}),
-            "\xEF\xBF\xBD"
+  // A low surrogate never opens a pair, not even one right before another.
+  EXPECT_EQ(Utf16ToUtf8(std::u16string{char16_t(0xDC00), char16_t(0xDC00), u'a'}),
+            "\xEF\xBF\xBD\xEF\xBF\xBD"
             "a");
 }
 

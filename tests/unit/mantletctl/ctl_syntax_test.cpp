@@ -177,6 +177,8 @@ TEST(CtlSyntax, invocation_picks_action_and_signalling) {
       {{"batch"}, Action::Batch, true, 0},
       {{"--no-signal", "batch"}, Action::Batch, false, 0},
       {{"help"}, Action::Help, true, 0},
+      {{"-h"}, Action::Help, true, 0},
+      {{"--help"}, Action::Help, true, 0},
       {{"/?"}, Action::Help, true, 0}};
   for (const auto& [args, action, signal, records] : good) {
     const Invocation inv = ParseInvocation(args);

@@ -43,6 +43,7 @@ const Case kCases[] = {
     {"left_hide",                        {0, 0, 62, 1080},      {62, 0, 1920, 1080}, false, E::kLeft,   kFull},
     {"left_farther_in_left_alone",       {0, 0, 62, 1080},      {100, 0, 1920, 1080}, true, E::kLeft,   {100, 0, 1920, 1080}},
     {"right_show",                       {1858, 0, 1920, 1080}, kFull,               true,  E::kRight,  {0, 0, 1858, 1080}},
+    {"right_hide",                       {1858, 0, 1920, 1080}, {0, 0, 1858, 1080},  false, E::kRight,  kFull},
     {"right_farther_in_left_alone",      {1858, 0, 1920, 1080}, {0, 0, 1800, 1080},  false, E::kRight,  {0, 0, 1800, 1080}},
     {"top_show",                         {0, 0, 1920, 40},      kFull,               true,  E::kTop,    {0, 40, 1920, 1080}},
     {"top_hide",                         {0, 0, 1920, 40},      {0, 40, 1920, 1080}, false, E::kTop,    kFull},
