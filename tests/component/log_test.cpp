@@ -53,6 +53,19 @@ TEST(LogFile, level_test_at_the_call_site_formats_nothing_above_information) {
   EXPECT_EQ(tail.Count("info 1"), 1u);
 }
 
+// The system's text for an error, as MLOG_FAILURE appends it: one line, its
+// line break and trailing blanks cut, and the caller's last error kept.
+TEST(LogFile, system_error_text_is_one_line_in_brackets) {
+  SetLastError(1234);
+  const std::string text = DescribeError(ERROR_ACCESS_DENIED).text;
+  EXPECT_EQ(GetLastError(), 1234u);
+  ASSERT_GT(text.size(), 4u);
+  EXPECT_EQ(text.substr(0, 2), " (") << text;
+  EXPECT_EQ(text.back(), ')') << text;
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  EXPECT_NE(text[text.size() - 2], ' ') << text;
+}
+
 TEST(LogFile, last_error_survives_logging) {
   for (DWORD code : {0ul, 5ul, 1234ul, 0xDEADBEEFul}) {
     SetLastError(code);
