@@ -16,7 +16,7 @@ cd "$(git rev-parse --show-toplevel)"
 changed=$(git diff --name-only -- src | head -n 1)
 case "$changed" in
   src/core/*)
-    suites='component\.|e2e\.(HostCall|HostEventWait|DeviceFaults|Lifecycle|SettingsKeyDenied|KeysDenied)$|scenario\.(commands|lifecycle)$' ;;
+    suites='component\.|e2e\.(HostCall|HostEventWait|DeviceFaults|Lifecycle|SettingsKeyDenied|KeysDenied)$|scenario\.(commands|lifecycle|host_event_wait)$' ;;
   src/interaction/*)
     suites='component\.MessageBox|e2e\.(MessageBoxes|KeyboardHotkeys|KeysDenied)$|scenario\.(message_boxes|keyboard_hotkeys)$' ;;
   src/settings/*)
@@ -24,11 +24,11 @@ case "$changed" in
   src/sharemapping/*)
     suites='component\.ShortcutFolder|e2e\.(ShareMapping|ShareShortcuts|ShareIcons|DeviceFaults)$|scenario\.share_' ;;
   src/shell/* | src/taskbar/*)
-    suites='component\.(CursorUtils|RelocateTaskbar.*|ShowHideTaskbar.*|WatcherStop)$|e2e\.(Taskbar.*|AppBar.*|TwoMonitors|StopUnderLoad)$|scenario\.cursor$' ;;
+    suites='component\.(CursorUtils|RelocateTaskbar.*|ShowHideTaskbar.*|WatcherStop)$|e2e\.(Taskbar.*|AppBar.*|TwoMonitors|StopUnderLoad)$|scenario\.(cursor|taskbar)$' ;;
   src/tool/*)
     suites='component\.EducationLauncher|e2e\.(Lifecycle|Commands|Education|StopMatrix)$|scenario\.(commands|lifecycle|education|cursor|office_configuration)$' ;;
   src/weave/*)
-    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix)$|scenario\.cursor$' ;;
+    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix)$|scenario\.(cursor|taskbar)$' ;;
   *)
     suites='component\.' ;;
 esac
