@@ -28,7 +28,7 @@ case "$changed" in
   src/tool/*)
     suites='component\.EducationLauncher|e2e\.(Lifecycle|Commands|Education|StopMatrix)$|scenario\.(commands|lifecycle|education|cursor|office_configuration)$' ;;
   src/weave/*)
-    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix)$|scenario\.(cursor|taskbar)$' ;;
+    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix|TaskbarTest)$|scenario\.(cursor|taskbar)$' ;;
   *)
     suites='component\.' ;;
 esac
