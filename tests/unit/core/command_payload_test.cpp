@@ -8,7 +8,7 @@
 #include "interaction/message_box_payload.h"
 #include "sharemapping/volume_names.h"
 #include "taskbar/indent_entry.h"
-#include "../unit_bytes.h"
+#include "unit_bytes.h"
 
 namespace mantlet {
 namespace {

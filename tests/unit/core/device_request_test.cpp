@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "../unit_bytes.h"
+#include "unit_bytes.h"
 
 namespace mantlet {
 namespace {

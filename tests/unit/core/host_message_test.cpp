@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "../unit_bytes.h"
+#include "unit_bytes.h"
 
 namespace mantlet {
 namespace {

@@ -6,7 +6,7 @@
 #include <tuple>
 #include <vector>
 
-#include "../unit_bytes.h"
+#include "unit_bytes.h"
 
 namespace mantletctl {
 namespace {

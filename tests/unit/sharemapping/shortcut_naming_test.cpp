@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "../unit_bytes.h"
+#include "unit_bytes.h"
 #include "core/bytes.h"
 
 namespace mantlet {
