@@ -398,11 +398,11 @@ class Guest {
       ExpectDrives(step, rest);
     } else if (verb == "expect-connections") {
       const auto words = mantletctl::SplitLine(rest);
-      const size_t want =
-          words && words->size() == 2 ? strtoul((*words)[1].c_str(), nullptr, 0) : 0;
-      const size_t got = words && words->size() == 2 ? folders_.Connections((*words)[0]) : 0;
+      if (!words || words->size() != 2)
+        return Fail(step, "expected <remote> <count>");
+      const size_t got = folders_.Connections((*words)[0]);
       step.outcome = std::to_string(got) + " connection(s)";
-      if (got != want)
+      if (got != strtoul((*words)[1].c_str(), nullptr, 0))
         Fail(step, step.outcome);
     } else if (verb == "take-drives") {
       taken_.reset();  // gives back what an earlier step took
@@ -955,7 +955,7 @@ class Guest {
   // "[close | press <button>]": the box is read, then closed or answered
   // with the button whose text (without its '&') is given.
   // "[close | press <button>] [=> <text>]": the box's "caption": "text" must
-  // contain the text (the buttons' labels follow as [Yes|No]).
+  // contain the text (the buttons' labels follow as [&Yes|&No]).
   void ExpectBox(StepRecord& step, std::string rest) {
     std::string wanted;
     if (const size_t arrow = rest.find("=> "); arrow != std::string::npos) {
@@ -979,8 +979,8 @@ class Guest {
     if (!box)
       return Fail(step, "no message box within 20 s");
     step.outcome = "\"" + Narrow(box->caption) + "\": \"" + Narrow(box->text) + "\" [";
-    for (const std::wstring& button : box->buttons)
-      step.outcome += (button == box->buttons.front() ? "" : "|") + Narrow(button);
+    for (size_t i = 0; i < box->buttons.size(); ++i)
+      step.outcome += (i == 0 ? "" : "|") + Narrow(box->buttons[i]);
     step.outcome += "]";
     if (step.outcome.find(wanted) == std::string::npos)
       return Fail(step, step.outcome + ": not \"" + wanted + "\"");
