@@ -48,7 +48,7 @@
 //                                               those named) from here on
 //   expect-registry <key> <name> <n>|<text>|absent [within <ms>]
 //                                               a DWORD (a number) or string value as
-//                                               expected, or no such value
+//                                               expected, or no such value (within 5 s)
 //   relaunch [<exe>]                            a new host stand-in (per-program settings anew),
 //                                               mantlet_host.exe or another build of it
 //   expect-box [close | press <button>] [=> <text>] | expect-box none
@@ -870,7 +870,7 @@ class Guest {
   }
 
   void Registry(StepRecord& step, const std::string& verb, std::string rest) {
-    DWORD within = 0;
+    DWORD within = 5000;  // what a command sent just before may still be writing
     if (verb == "expect-registry")
       rest = TakeWithin(rest, &within);
     const auto words = mantletctl::SplitLine(rest);
