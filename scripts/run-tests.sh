@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the format check, the Windows-free units natively under
 # ASan/UBSan and as 32-bit programs under UBSan, the 32-bit build, and the 64-bit build with its unit, component,
-# end-to-end and test-environment suites under Wine.
+# end-to-end and scenario suites under Wine.
 #   scripts/run-tests.sh            everything
 #   scripts/run-tests.sh -L e2e     only the Windows-side suites with that label
 #   MANTLET_FUZZ_SECONDS=60 scripts/run-tests.sh   fuzz longer (scripts/run-fuzz.sh: only fuzz)
