@@ -952,10 +952,9 @@ class Guest {
     step.outcome = "done";
   }
 
-  // "[close | press <button>]": the box is read, then closed or answered
-  // with the button whose text (without its '&') is given.
-  // "[close | press <button>] [=> <text>]": the box's "caption": "text" must
-  // contain the text (the buttons' labels follow as [&Yes|&No]).
+  // "[close | press <button>] [=> <text>]": the box is read, its
+  // "caption": "text" [&Yes|&No] must contain the text, and it is then closed
+  // or answered with the button whose text (without its '&') is given.
   void ExpectBox(StepRecord& step, std::string rest) {
     std::string wanted;
     if (const size_t arrow = rest.find("=> "); arrow != std::string::npos) {
@@ -1058,16 +1057,20 @@ class Guest {
       testenv::DevResponse answer;
       bool once = false;
       unsigned long times = 1;
-      for (std::string word; words >> word;) {
-        std::string number;
+      for (std::string word, number; words >> word;) {
         if (word == "once") {
           once = true;
-        } else if (words >> number && word == "status") {
-          answer.blockStatus = strtoul(number.c_str(), nullptr, 0);
+          continue;
+        }
+        if (!(words >> number))
+          return Fail(step, "'" + word + "' needs a number");
+        const unsigned long n = strtoul(number.c_str(), nullptr, 0);
+        if (word == "status") {
+          answer.blockStatus = n;
         } else if (word == "irp") {
-          answer.irpStatus = static_cast<int32_t>(strtoul(number.c_str(), nullptr, 0));
+          answer.irpStatus = static_cast<int32_t>(n);
         } else if (word == "times") {
-          times = strtoul(number.c_str(), nullptr, 0);
+          times = n;
         } else {
           return Fail(step, "unknown answer word '" + word + "'");
         }

@@ -15,9 +15,9 @@ namespace np = testenv::notifplat;
 const std::wstring& kSettings = kToolSettingsKey;
 constexpr wchar_t kSaved[] = L"NotificationsState";
 
-class Notifications : public ToolTestWithoutSetting {
+class NotificationsWindows8 : public ToolTestWithoutSetting {
  protected:
-  Notifications() : ToolTestWithoutSetting(kSaved) {}
+  NotificationsWindows8() : ToolTestWithoutSetting(kSaved) {}
   int Option(uint32_t value) {
     host.Call("option 3 " + std::to_string(value));
     return host.CallForInt("vconfig");
@@ -31,11 +31,6 @@ class Notifications : public ToolTestWithoutSetting {
     SetDword(HKEY_CURRENT_USER, np::kControlKey, name, value);
   }
 
-  ScopedKeyReset platform_{HKEY_CURRENT_USER, np::kControlKey};
-};
-
-class NotificationsWindows8 : public Notifications {
- protected:
   // A new host whose option 3 reads `option`, with the tool started.
   void Relaunch(uint32_t option) {
     host.Close(0);
@@ -64,6 +59,7 @@ class NotificationsWindows8 : public Notifications {
     SetPlatform(np::kNotificationsSetting, 1);
   }
 
+  ScopedKeyReset platform_{HKEY_CURRENT_USER, np::kControlKey};
   ScopedWineVersion win8_{L"mantlet_host.exe", L"win8"};
 };
 
