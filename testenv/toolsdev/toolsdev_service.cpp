@@ -154,16 +154,20 @@ int Start(SC_HANDLE manager) {
   if (!service)
     return Fail(L"OpenServiceW (is it installed?)", GetLastError());
   // Right after a prefix is created, the service manager can still be busy
-  // with the boot's own services and time out (1053); it succeeds later.
+  // with the boot's own services and time out (1053); it succeeds later. On
+  // a loaded machine the first start in a fresh prefix also failed once with
+  // an internal error (1359) that no later prefix showed: tried again too.
   for (int attempt = 1;; ++attempt) {
     if (StartServiceW(service.get(), 0, nullptr))
       break;
     const DWORD error = GetLastError();
     if (error == ERROR_SERVICE_ALREADY_RUNNING)
       break;
-    if (error != ERROR_SERVICE_REQUEST_TIMEOUT || attempt == 5)
+    const bool passing = error == ERROR_SERVICE_REQUEST_TIMEOUT || error == ERROR_INTERNAL_ERROR;
+    if (!passing || attempt == 5)
       return Fail(L"StartServiceW", error);
-    std::fwprintf(stderr, L"toolsdev_service: start timed out (attempt %d), retrying\n", attempt);
+    std::fwprintf(stderr, L"toolsdev_service: start failed with %lu (attempt %d), retrying\n",
+                  error, attempt);
     Sleep(1000);
   }
   if (!WaitForState(service.get(), SERVICE_RUNNING, 10000))
