@@ -1,11 +1,9 @@
 // Bytes written by hand for the unit tables: hex text, little-endian words,
-// UTF-16LE units and their concatenation.
+// UTF-16LE units, text and their concatenation.
 #pragma once
 
-#include <cctype>
 #include <cstdint>
 #include <initializer_list>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,35 +15,24 @@ using Bytes = std::vector<uint8_t>;
 // Bytes from hex digits; blanks only group them for the eye.
 inline Bytes Hex(std::string_view digits) {
   std::string s(digits);
-  std::erase_if(s, [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+  std::erase(s, ' ');
   Bytes out;
   for (size_t i = 0; i + 1 < s.size(); i += 2)
     out.push_back(static_cast<uint8_t>(std::stoul(s.substr(i, 2), nullptr, 16)));
   return out;
 }
 
-// The bytes as lower-case hex digits, two per byte.
-inline std::string ToHex(std::span<const uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (const uint8_t v : bytes)
-    out += {kDigits[v >> 4], kDigits[v & 15]};
-  return out;
-}
-
 inline Bytes Le32(std::initializer_list<uint32_t> words) {
   Bytes out;
-  for (const uint32_t v : words) {
-    for (int i = 0; i < 4; ++i)
-      out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-  }
+  for (const uint32_t v : words)
+    out.insert(out.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
   return out;
 }
 
 inline Bytes Utf16(std::u16string_view units, bool terminated = false) {
   Bytes out;
   for (const char16_t c : units)
-    out.insert(out.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
+    out.insert(out.end(), {uint8_t(c), uint8_t(c >> 8)});
   if (terminated)
     out.insert(out.end(), {0, 0});
   return out;

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace mantlet {
-namespace {
+using namespace mantlet;
 
 // Each sequence length at the edges of its range, both ways.
 TEST(Utf8Utf16, code_points_at_the_edges_of_each_length_round_trip) {
@@ -48,6 +47,3 @@ TEST(Utf16ToUtf8, replaces_lone_surrogates) {
             "\xEF\xBF\xBD\xEF\xBF\xBD"
             "a");
 }
-
-}  // namespace
-}  // namespace mantlet

@@ -6,8 +6,7 @@
 
 #include "unit_bytes.h"
 
-namespace mantlet {
-namespace {
+using namespace mantlet;
 
 using unit_bytes::Utf16;
 using namespace std::string_view_literals;
@@ -38,6 +37,3 @@ TEST(HotkeyValue, decimal_text_as_wcstol_reads_it) {
   for (const auto& [bytes, expected] : raw)
     EXPECT_EQ(ParseHotkeyValue(bytes), expected) << bytes.size();
 }
-
-}  // namespace
-}  // namespace mantlet

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace mantlet {
-namespace {
+using namespace mantlet;
 
 // The report's own cases (group 1, its veto, groups 2 and 4 together, bits
 // above 19 alone, the install kind of a one-byte or a real version) are pinned
@@ -28,6 +27,3 @@ TEST(BrowserFlags, group_flags_and_vetoes_the_report_cases_leave_out) {
   // Two bytes are the smallest previous version that means an upgrade.
   EXPECT_EQ(InstallKindFromSize(2), InstallKind::kUpgrade);
 }
-
-}  // namespace
-}  // namespace mantlet

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace mantlet {
-namespace {
+using namespace mantlet;
 
 TEST(ShareNames, host_disk_letter_only_for_an_exact_host_disk_name) {
   const struct {
@@ -41,6 +40,3 @@ TEST(ShareNames, label_and_mount_point_keys) {
   EXPECT_EQ(MountPointKeyPath(u"cvf#Music"),
             u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\cvf#Music");
 }
-
-}  // namespace
-}  // namespace mantlet
