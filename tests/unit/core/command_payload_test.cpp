@@ -69,16 +69,16 @@ TEST(MessageBoxPayloadDecode, type_text_and_caption_each_ending_at_a_nul_or_the_
 }
 
 TEST(IndentsDecode, whole_24_byte_entries_within_the_length_and_the_record) {
+  using Six = std::vector<std::array<int32_t, 6>>;
   const auto decode = [](uint32_t arg, const Bytes& payload) {
-    std::vector<std::array<int32_t, 6>> out;
+    Six out;
     for (const IndentEntry& e : DecodeIndents(Parse(Record(17, arg, payload))))
       out.push_back({e.displayX, e.displayY, e.left, e.top, e.right, e.bottom});
     return out;
   };
   const Bytes two =
       Le32({0, 0, 0xFFFFFFFF, 30, 0xFFFFFFFF, 0xFFFFFFFF, 1920, 0, 5, 0xFFFFFFFF, 0, 7, 0});
-  EXPECT_EQ(decode(50, two),
-            (decltype(decode(0, {})){{0, 0, -1, 30, -1, -1}, {1920, 0, 5, -1, 0, 7}}));
+  EXPECT_EQ(decode(50, two), (Six{{0, 0, -1, 30, -1, -1}, {1920, 0, 5, -1, 0, 7}}));
   EXPECT_TRUE(decode(23, two).empty());
   EXPECT_EQ(decode(24 * 1000, {}).size(), 1u);  // a length past the record: 36 bytes hold one
 }
