@@ -4,6 +4,13 @@
 //
 // Scenario lines (one step each; '#' starts a comment):
 //   start | stop | notify <code> | vconfig      the host's entry-point calls
+//   stop within <ms>                            a stop that returns 0 within the bound
+//   desktop user | desktop guest                the desktop look of a user of its own, or
+//                                               the one in force before that
+//   expect-desktop user|<text> [within <ms>]    the look in force is that user's, or its
+//                                               description contains the text
+//   expect-saved <names>|none [within <ms>]     the look's values the tool keeps, in name
+//                                               order ("DesktopColor,ScreenSaverInterval")
 //   host <line>                                 any host stand-in command ("host calls
 //                                               main|com|fresh": the thread of the calls)
 //   send <mantletctl command>                   one command record, signalled
@@ -44,6 +51,8 @@
 //   registry delete <key> [<name>]              a value, or the key with everything below it
 //   registry list <key>                         every value of the key, shown in the account
 //   registry create <key>                       an empty key (and the ones above it)
+//   registry deny|allow <key>                   the key (made if missing) closed to every
+//                                               access by the user, or open again
 //   watch <key> [<name> ...]                    the account follows the key's values (or only
 //                                               those named) from here on
 //   expect-registry <key> <name> <n>|<text>|absent [within <ms>]
@@ -101,6 +110,7 @@
 // is 1 when any step failed.
 #include <windows.h>
 #include <objbase.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include <winnetwk.h>
 #include <tlhelp32.h>
@@ -121,6 +131,7 @@
 #include "core/device_request.h"
 #include "core/utf.h"
 #include "ctl_syntax.h"
+#include "desktop_settings.h"
 #include "guest_account.h"
 #include "host_process.h"
 #include "hostcall_record.h"
@@ -319,8 +330,24 @@ class Guest {
       step.text = rest;
       return;
     }
-    if (verb == "start" || verb == "stop" || verb == "vconfig") {
+    if (verb == "stop" && !rest.empty()) {
+      DWORD bound = 0;
+      TakeWithin(" " + rest, &bound);
+      const ULONGLONG began = GetTickCount64();
       step.outcome = host_.Call(verb);
+      const ULONGLONG took = GetTickCount64() - began;
+      step.outcome += " after " + std::to_string(took) + " ms";
+      if (step.outcome.rfind("StopTool=0 ", 0) != 0 || took > bound)
+        Fail(step, step.outcome);
+    } else if (verb == "start" || verb == "stop" || verb == "vconfig") {
+      step.outcome = host_.Call(verb);
+    } else if (verb == "desktop") {
+      // The user's own look (kept aside the first time) or what was in force before.
+      if (!guestLook_)
+        guestLook_ = testenv::ReadDesktopSettings();
+      testenv::WriteDesktopSettings(rest == "user" ? testenv::TypicalUser() : *guestLook_);
+    } else if (verb == "expect-desktop" || verb == "expect-saved") {
+      ExpectDesktop(step, verb, rest);
     } else if (verb == "notify") {
       step.outcome = host_.Call("notify " + rest);
     } else if (verb == "host") {
@@ -904,6 +931,21 @@ class Guest {
       const std::wstring text = Wide(w[3]);
       result = RegSetKeyValueW(root, path.c_str(), name.c_str(), REG_SZ, text.c_str(),
                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    } else if ((action == "deny" || action == "allow") && w.size() == 1) {
+      // Wine 8 checks a key's DACL when the user opens it; its owner may
+      // always change the DACL, which is how "allow" gives the key back.
+      HKEY key = nullptr;
+      PSECURITY_DESCRIPTOR dacl = nullptr;
+      result =
+          RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, WRITE_DAC, nullptr, &key, nullptr);
+      if (result == ERROR_SUCCESS && ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                         action == "deny" ? L"D:P(D;;KA;;;WD)" : L"D:P(A;;KA;;;WD)",
+                                         SDDL_REVISION_1, &dacl, nullptr)) {
+        result = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, dacl);
+        LocalFree(dacl);
+      }
+      if (key != nullptr)
+        RegCloseKey(key);
     } else if (action == "create" && w.size() == 1) {
       HKEY key = nullptr;
       result =
@@ -1320,6 +1362,27 @@ class Guest {
     step.outcome = std::to_string(ended) + " ended";
   }
 
+  // expect-desktop user|<text>: the look in force is the user's own, or its
+  // description contains the text; expect-saved: the values Weave mode keeps.
+  void ExpectDesktop(StepRecord& step, const std::string& verb, const std::string& rest) {
+    DWORD within = 5000;
+    const std::string wanted = TakeWithin(rest, &within);
+    const std::string user = testenv::Describe(testenv::TypicalUser());
+    const bool seen = testenv::WaitUntil(
+        [&] {
+          if (verb == "expect-saved") {
+            step.outcome = testenv::Narrow(testenv::SavedValueNames());
+            return step.outcome == (wanted == "none" ? "" : wanted);
+          }
+          step.outcome = testenv::Describe(testenv::ReadDesktopSettings());
+          return wanted == "user" ? step.outcome == user
+                                  : step.outcome.find(wanted) != std::string::npos;
+        },
+        within, 100);
+    if (!seen)
+      Fail(step, step.outcome.empty() ? "nothing saved" : step.outcome);
+  }
+
   void ExpectFile(StepRecord& step, const std::string& rest) {
     const size_t arrow = rest.find(" => ");
     if (arrow == std::string::npos)
@@ -1340,10 +1403,11 @@ class Guest {
       Fail(step, step.outcome);
   }
 
-  size_t step_ = 0;                         // the step being run
-  HWND probe_ = nullptr;                    // the cursor probe, once placed
-  static inline int probeShapeAsks_ = 0;    // WM_SETCURSOR seen by the probe
-  std::map<uint32_t, uint32_t> reportSeq_;  // per request code
+  std::optional<testenv::DesktopSettings> guestLook_;  // before "desktop user"
+  size_t step_ = 0;                                    // the step being run
+  HWND probe_ = nullptr;                               // the cursor probe, once placed
+  static inline int probeShapeAsks_ = 0;               // WM_SETCURSOR seen by the probe
+  std::map<uint32_t, uint32_t> reportSeq_;             // per request code
   std::vector<guestsim::SentCommand> sent_;
   std::vector<Change> changes_;
   struct Watched {

@@ -1,7 +1,6 @@
 // The registry layer every component goes through: what each typed read
 // takes as the value, as absent, as of another type or size, and as a failed
-// read; which of them a saved read removes; and keys opened, created and
-// values deleted.
+// read; and which of them a saved read removes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -167,40 +166,6 @@ TEST(RegistryReads, a_refused_read_is_a_failure_and_keeps_the_value) {
     EXPECT_TRUE(got == L"none" || got == L"0xBEEF") << static_cast<int>(reader);
   }
   EXPECT_TRUE(testsupport::ValueExists(HKEY_CURRENT_USER, kScratch, kName));
-}
-
-TEST(RegistryKeys, open_create_write_and_delete) {
-  const std::wstring deep = kScratch + L"\\Below\\Deeper";
-  testsupport::ScopedKeyReset reset(HKEY_CURRENT_USER, kScratch);
-
-  UniqueRegKey key;
-  EXPECT_EQ(OpenKey(HKEY_CURRENT_USER, deep.c_str(), KEY_READ, &key), ERROR_FILE_NOT_FOUND);
-  EXPECT_FALSE(key);
-  ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, deep.c_str(), KEY_READ | KEY_WRITE, &key), ERROR_SUCCESS)
-      << "the keys above it are created too";
-  ASSERT_TRUE(key);
-
-  // Text is stored with its terminator.
-  ASSERT_EQ(WriteStringValue(key.get(), L"Text", L"ab"), ERROR_SUCCESS);
-  ASSERT_EQ(WriteDwordValue(key.get(), kName, 7), ERROR_SUCCESS);
-  DWORD type = REG_NONE;
-  DWORD bytes = 0;
-  ASSERT_EQ(RegQueryValueExW(key.get(), L"Text", nullptr, &type, nullptr, &bytes), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(bytes, 3 * sizeof(wchar_t));
-
-  UniqueRegKey reopened;
-  ASSERT_EQ(OpenKey(HKEY_CURRENT_USER, deep.c_str(), KEY_QUERY_VALUE, &reopened), ERROR_SUCCESS);
-  DWORD number = 0;
-  EXPECT_TRUE(ReadDwordValue(reopened.get(), kName, &number).found());
-  EXPECT_EQ(number, 7u);
-  EXPECT_EQ(DeleteValue(reopened.get(), kName), ERROR_ACCESS_DENIED)
-      << "only an absent value counts as deleted";
-
-  EXPECT_EQ(DeleteValue(key.get(), kName), ERROR_SUCCESS);
-  EXPECT_FALSE(testsupport::ValueExists(HKEY_CURRENT_USER, deep, kName));
-  EXPECT_EQ(DeleteValue(key.get(), kName), ERROR_SUCCESS) << "an absent value is deleted already";
-  EXPECT_TRUE(testsupport::ValueExists(HKEY_CURRENT_USER, deep, L"Text"));
 }
 
 }  // namespace

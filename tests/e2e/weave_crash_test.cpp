@@ -6,21 +6,76 @@
 // After each, a new host starts and stops the tool, as after a reboot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
-#include "weave_fixture.h"
+#include "core/device_request.h"
+#include "desktop_settings.h"
+#include "scoped_registry.h"
+#include "settings_listener.h"
+#include "shell_control.h"
+#include "tool_fixture.h"
 
 namespace testsupport {
 namespace {
 
-class WeaveCrash : public WeaveTest {
+// Windows 8 (automatic colorization too), a user with settings of their own
+// and the shell stand-in's icon view. The shell answers promptly: this is
+// about the host dying, and each of some fifty moments enters Weave mode,
+// whose broadcasts would wait for every late shell window.
+class WeaveCrash : public ToolTest {
  protected:
-  std::wstring WineVersion() override { return L"win8"; }  // automatic colorization too
-  bool WithShell() override { return true; }               // and the icon view
-  // About the host dying, not the shell's pace: each of some fifty moments
-  // enters Weave mode, whose broadcasts would wait for every late shell window.
-  std::optional<ShellAnswers> ShellPace() override { return ShellAnswers::Prompt(); }
+  void SetUp() override {
+    original_ = ReadDesktopSettings();
+    user_ = TypicalUser();
+    WriteDesktopSettings(user_);
+    ASSERT_EQ(ReadDesktopSettings(), user_) << "the session did not take the user's settings";
+    ASSERT_TRUE(shell_.Launch(std::nullopt, ShellAnswers::Prompt()));
+    ToolTest::SetUp();
+    ASSERT_EQ(host.Call("tripwire arm 0").rfind("tripwire=armed", 0), 0u);
+    ASSERT_EQ(StartTool(), 0);
+    ASSERT_TRUE(device.WaitForRecord(mantlet::kTaskbarStateReport, 0, 10000))
+        << "the watcher did not report";
+    NewCalls();
+  }
+
+  void TearDown() override {
+    ToolTest::TearDown();
+    shell_.Close();
+    WriteDesktopSettings(original_);
+  }
+
+  // The shell's icon view, under "Progman" or, while the desktop is shown,
+  // under a "WorkerW".
+  static bool IconsVisible() {
+    HWND view = nullptr;
+    for (const wchar_t* parent : {L"Progman", L"WorkerW"}) {
+      for (HWND top = FindWindowW(parent, nullptr); top != nullptr && view == nullptr;
+           top = FindWindowExW(nullptr, top, parent, nullptr)) {
+        view = FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr);
+      }
+    }
+    return view != nullptr && IsWindowVisible(view);
+  }
+
+  // Entering ends with the border thread's broadcast of new metrics.
+  void EnterWeave() {
+    const long broadcasts = listener_.MetricsBroadcasts();
+    ASSERT_TRUE(SendRecord(Record(8, 1)));
+    ASSERT_TRUE(listener_.WaitForMetricsBroadcasts(broadcasts + 1, 20000));
+  }
+
+  // The module's settings-changing calls since the last look, one letter each
+  // (testenv/host/call_tripwire.h); ForgetCalls() after a new host.
+  std::string NewCalls() {
+    const std::string answer = host.Call("tripwire calls");
+    const std::string all = answer.substr(std::min(answer.size(), answer.find(' ') + 1));
+    const std::string fresh = all.substr(std::min(all.size(), seen_));
+    seen_ = all.size();
+    return fresh;
+  }
+  void ForgetCalls() { seen_ = 0; }
 
   // A new host with the tool started; its tripwire ends it before the n-th
   // call from now (0: never), counting the start's own calls if `inStart`.
@@ -96,6 +151,12 @@ class WeaveCrash : public WeaveTest {
   }
 
   int moments_ = 0;
+  size_t seen_ = 0;
+  DesktopSettings user_, original_;
+  SettingsListener listener_;
+  ShellStandIn shell_;
+  ScopedWineVersion version_{L"mantlet_host.exe", L"win8"};
+  ScopedKeyReset settingsKey_{HKEY_CURRENT_USER, kSettingsKey};
 };
 
 TEST_F(WeaveCrash, the_host_dying_at_any_moment_loses_none_of_the_users_values) {
