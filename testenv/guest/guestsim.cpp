@@ -5,6 +5,7 @@
 // Scenario lines (one step each; '#' starts a comment):
 //   start | stop | notify <code> | vconfig      the host's entry-point calls
 //   stop within <ms>                            a stop that returns 0 within the bound
+//   mark                                        expect-log and expect-device count from here
 //   desktop user | desktop guest                the desktop look of a user of its own, or
 //                                               the one in force before that
 //   expect-desktop user|<text> [within <ms>]    the look in force is that user's, or its
@@ -298,6 +299,7 @@ class Guest {
     }
     device_.Reset();
     log_.Mark();
+    checks_.Mark();
     // The shell's windows exist before the host starts, as in a session.
     if (!shell_.Launch()) {
       fprintf(stderr, "guestsim: the shell stand-in did not start or is not the one found\n");
@@ -341,6 +343,10 @@ class Guest {
         Fail(step, step.outcome);
     } else if (verb == "start" || verb == "stop" || verb == "vconfig") {
       step.outcome = host_.Call(verb);
+    } else if (verb == "mark") {
+      checks_.Mark();
+      const auto stats = device_.Stats();
+      deviceMark_ = stats ? stats->lastSeq : 0;
     } else if (verb == "desktop") {
       // The user's own look (kept aside the first time) or what was in force before.
       if (!guestLook_)
@@ -739,13 +745,13 @@ class Guest {
     text = TakeOption(text, "level", &level);
     text = Unquote(TakeOption(text, "count", &count));
     const size_t wanted = count.empty() ? 1 : strtoul(count.c_str(), nullptr, 10);
-    if (wanted > 0 && !log_.WaitFor(text, within, wanted)) {
-      const size_t seen = log_.Count(text);
+    if (wanted > 0 && !checks_.WaitFor(text, within, wanted)) {
+      const size_t seen = checks_.Count(text);
       return Fail(step, seen == 0 ? "not logged within " + std::to_string(within) + " ms"
                                   : std::to_string(seen) + " line(s) within " +
                                         std::to_string(within) + " ms");
     }
-    const std::vector<std::string> lines = log_.Matching(text);
+    const std::vector<std::string> lines = checks_.Matching(text);
     step.outcome =
         count.empty() && level.empty() ? "seen" : std::to_string(lines.size()) + " line(s)";
     if (!count.empty() && lines.size() != wanted)
@@ -879,7 +885,7 @@ class Guest {
     size_t count = 1;
     in >> codeText >> count >> bound;
     const uint32_t code = strtoul(codeText.c_str(), nullptr, 0);
-    auto got = [&] { return device_.Records(0, code).size(); };
+    auto got = [&] { return device_.Records(deviceMark_, code).size(); };
     bool seen = false;
     if (bound == "at-most") {
       Sleep(1000);  // whatever is still coming
@@ -1426,6 +1432,8 @@ class Guest {
   std::vector<std::wstring> hostRecords_;  // one per host process, in order
   testenv::ToolsDevControl device_;
   testenv::LogTail log_;
+  testenv::LogTail checks_;  // what expect-log looks at: the log since the last mark
+  uint32_t deviceMark_ = 0;  // what expect-device counts: requests after this one
   testenv::HostProcess host_;
 };
 

@@ -1,7 +1,5 @@
 #include "scoped_registry.h"
 
-#include <sddl.h>
-
 namespace testsupport {
 
 ScopedWineVersion::ScopedWineVersion(const std::wstring& executable, const std::wstring& version)
@@ -19,34 +17,6 @@ ScopedKeyReset::ScopedKeyReset(HKEY root, const std::wstring& path) : root_(root
 
 ScopedKeyReset::~ScopedKeyReset() {
   RegDeleteTreeW(root_, path_.c_str());
-}
-
-ScopedDeniedKey::ScopedDeniedKey(HKEY root, const std::wstring& path) : root_(root), path_(path) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root_, path_.c_str(), 0, nullptr, 0, READ_CONTROL | WRITE_DAC, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS) {
-    return;
-  }
-  DWORD size = 0;
-  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
-  previous_.resize(size);
-  PSECURITY_DESCRIPTOR deny = nullptr;
-  if (size != 0 &&
-      RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, previous_.data(), &size) == ERROR_SUCCESS &&
-      ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(D;;KA;;;WD)", SDDL_REVISION_1,
-                                                           &deny, nullptr)) {
-    denied_ = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, deny) == ERROR_SUCCESS;
-    LocalFree(deny);
-  }
-  RegCloseKey(key);
-}
-
-ScopedDeniedKey::~ScopedDeniedKey() {
-  HKEY key = nullptr;
-  if (denied_ && RegOpenKeyExW(root_, path_.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, previous_.data());
-    RegCloseKey(key);
-  }
 }
 
 bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
@@ -72,17 +42,6 @@ bool GetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* v
   DWORD data = 0, size = sizeof(data), type = 0;
   if (RegGetValueW(root, path.c_str(), name, RRF_RT_ANY, &type, &data, &size) != ERROR_SUCCESS ||
       type != REG_DWORD) {
-    return false;
-  }
-  *value = data;
-  return true;
-}
-
-bool GetString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value) {
-  wchar_t data[2048] = {};
-  DWORD size = sizeof(data) - sizeof(wchar_t);
-  if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size) !=
-      ERROR_SUCCESS) {
     return false;
   }
   *value = data;

@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace testsupport {
 
@@ -34,31 +33,11 @@ class ScopedKeyReset {
   std::wstring path_;
 };
 
-// Denies everyone every access to a key (created when missing) for the
-// scope. Wine 8 checks a key's DACL when the user opens it; the key's owner
-// keeps the right to change the DACL, which is how the old one comes back.
-class ScopedDeniedKey {
- public:
-  ScopedDeniedKey(HKEY root, const std::wstring& path);
-  ~ScopedDeniedKey();
-  ScopedDeniedKey(const ScopedDeniedKey&) = delete;
-  ScopedDeniedKey& operator=(const ScopedDeniedKey&) = delete;
-
-  bool Denied() const { return denied_; }
-
- private:
-  HKEY root_;
-  std::wstring path_;
-  std::vector<BYTE> previous_;  // self-relative descriptor holding the old DACL
-  bool denied_ = false;
-};
-
 bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value);
 bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value,
                REGSAM view = 0);
 // nullopt-like: returns false when the value is missing or not a DWORD.
 bool GetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD* value);
-bool GetString(HKEY root, const std::wstring& path, const wchar_t* name, std::wstring* value);
 bool ValueExists(HKEY root, const std::wstring& path, const wchar_t* name);
 void DeleteValue(HKEY root, const std::wstring& path, const wchar_t* name);
 
