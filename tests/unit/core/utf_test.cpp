@@ -6,10 +6,7 @@ using namespace mantlet;
 
 // Each sequence length at the edges of its range, both ways.
 TEST(Utf8Utf16, code_points_at_the_edges_of_each_length_round_trip) {
-  const struct {
-    const char* utf8;
-    std::u16string utf16;
-  } rows[] = {
+  const std::pair<const char*, std::u16string> rows[] = {
       // clang-format off
       {"\x7F", u"\x007F"},           {"\xC2\x80", u"\x0080"},         {"\xDF\xBF", u"\x07FF"},
       {"\xE0\xA0\x80", u"\x0800"},   {"\xE1\x80\x80", u"\x1000"},     {"\xED\x9F\xBF", u"\xD7FF"},
@@ -18,10 +15,9 @@ TEST(Utf8Utf16, code_points_at_the_edges_of_each_length_round_trip) {
       {"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"A\u00E9\u20AC\U0001F600"},
       // clang-format on
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.utf8);
-    EXPECT_EQ(Utf8ToUtf16(row.utf8), row.utf16);
-    EXPECT_EQ(Utf16ToUtf8(row.utf16), row.utf8);
+  for (const auto& [utf8, utf16] : rows) {
+    EXPECT_EQ(Utf8ToUtf16(utf8), utf16) << utf8;
+    EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
   }
   EXPECT_EQ(Utf8ToUtf16(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
 }

@@ -17,7 +17,7 @@ using Words = std::vector<std::string>;
 void ExpectRecord(const Record& r, std::string_view head, std::size_t size) {
   unit_bytes::Bytes expected = unit_bytes::Hex(head);
   expected.resize(std::max(expected.size(), size), 0);
-  EXPECT_EQ(r, expected);
+  EXPECT_EQ(r, expected) << head;
 }
 
 bool Has(const std::string& text, const std::string& part) {
@@ -28,38 +28,31 @@ bool Has(const std::string& text, const std::string& part) {
 
 TEST(CtlSyntax, every_command_builds_its_exact_record) {
   const std::string a70(70, 'a'), b80(80, 'b');
-  struct Row {
-    Words words;
-    std::string head;
-    std::size_t size = 44;
-  };
-  const Row table[] = {
+  const std::tuple<std::string, std::string, std::size_t> table[] = {
       // clang-format off
-      {{"recycle", "empty"}, "01000000 00000000"},  {{"recycle", "show"}, "02000000 00000000"},      {{"shares", "on"}, "03000000 01000000"},
-      {{"shares", "off"}, "03000000 00000000"},     {{"taskbar", "show"}, "04000000 01000000"},     {{"taskbar", "hide"}, "04000000 00000000"},
-      {{"desktop", "toggle"}, "05000000 00000000"}, {{"relocate-taskbar"}, "07000000 00000000"},    {{"weave", "on"}, "08000000 01000000"},
-      {{"weave", "off"}, "08000000 00000000"},      {{"hotkeys"}, "0a000000 00000000"},             {{"adjust-workarea"}, "0b000000 00000000"},
-      {{"mac-menu-appbar"}, "0c000000 00000000"},   {{"vmcolor", "0xCCCCCC"}, "0e000000 cccccc00"}, {{"cursor"}, "0f000000 00000000"},
-      {{"edu"}, "10000000 00000000"},               {{"browsers", "apply"}, "12000000 03000000"},   {{"browsers", "report"}, "12000000 04000000"},
-      {{"browsers", "0x10"}, "12000000 10000000"},  {{"raw", "13", "0"}, "0d000000 00000000"},      {{"volumes"}, "06000000 00000000"},
-      {{"volumes", "Host Disk C", "", "Music"}, "06000000 13000000 486f7374204469736b2043 00 00 4d75736963 00"},
-      {{"msgbox", "--type", "0x40", "Hi", "Ho"}, "09000000 00000000 40000000 480069000000 48006f000000"},
-      {{"msgbox", "", ""}, "09000000 00000000 00000000 0000 0000"},  // the caption right after the text's terminator
-      {{"msgbox", "--", "--type", "c"}, "09000000 00000000 00000000 2d002d0074007900700065000000 63000000"},
-      {{"indents", "0,0,-1,30,-1,-1"}, "11000000 18000000 00000000 00000000 ffffffff 1e000000 ffffffff ffffffff"},
-      {{"indents", "-1920,0x10,0,0,0,0", "1,2,3,4,5,6"}, "11000000 30000000 80f8ffff 10000000 00000000 00000000 00000000 00000000"
-                                                       "01000000 02000000 03000000 04000000 05000000 06000000", 56},
-      {{"indents"}, "11000000 00000000"},           {{"raw", "19", "5", "DEADbeef", "01"}, "13000000 05000000 deadbeef01"},
-      {{"raw", "-1", "0xffffffff"}, "ffffffff ffffffff"}, {{"raw", "--no-pad", "4", "0"}, "04000000 00000000", 8},
-      {{"raw", "--no-pad", "4", "0", a70}, "04000000 00000000" + a70, 43},
-      {{"raw", "4", "1", b80}, "04000000 01000000" + b80, 48},  // long records keep their length
+      {"recycle empty", "01000000 00000000", 44}, {"recycle show", "02000000 00000000", 44}, {"shares on", "03000000 01000000", 44},
+      {"shares off", "03000000 00000000", 44},    {"taskbar show", "04000000 01000000", 44}, {"taskbar hide", "04000000 00000000", 44},
+      {"desktop toggle", "05000000 00000000", 44}, {"relocate-taskbar", "07000000 00000000", 44}, {"weave on", "08000000 01000000", 44},
+      {"weave off", "08000000 00000000", 44},     {"hotkeys", "0a000000 00000000", 44},      {"adjust-workarea", "0b000000 00000000", 44},
+      {"mac-menu-appbar", "0c000000 00000000", 44}, {"vmcolor 0xCCCCCC", "0e000000 cccccc00", 44}, {"cursor", "0f000000 00000000", 44},
+      {"edu", "10000000 00000000", 44},           {"browsers apply", "12000000 03000000", 44}, {"browsers report", "12000000 04000000", 44},
+      {"browsers 0x10", "12000000 10000000", 44}, {"raw 13 0", "0d000000 00000000", 44},     {"volumes", "06000000 00000000", 44},
+      {"volumes \"Host Disk C\" \"\" Music", "06000000 13000000 486f7374204469736b2043 00 00 4d75736963 00", 44},
+      {"msgbox --type 0x40 Hi Ho", "09000000 00000000 40000000 480069000000 48006f000000", 44},
+      {"msgbox \"\" \"\"", "09000000 00000000 00000000 0000 0000", 44},  // the caption right after the text's terminator
+      {"msgbox -- --type c", "09000000 00000000 00000000 2d002d0074007900700065000000 63000000", 44},
+      {"indents 0,0,-1,30,-1,-1", "11000000 18000000 00000000 00000000 ffffffff 1e000000 ffffffff ffffffff", 44},
+      {"indents -1920,0x10,0,0,0,0 1,2,3,4,5,6", "11000000 30000000 80f8ffff 10000000 00000000 00000000 00000000 00000000"
+                                                "01000000 02000000 03000000 04000000 05000000 06000000", 56},
+      {"indents", "11000000 00000000", 44},       {"raw 19 5 DEADbeef 01", "13000000 05000000 deadbeef01", 44},
+      {"raw -1 0xffffffff", "ffffffff ffffffff", 44}, {"raw --no-pad 4 0", "04000000 00000000", 8},
+      {"raw --no-pad 4 0 " + a70, "04000000 00000000" + a70, 43},
+      {"raw 4 1 " + b80, "04000000 01000000" + b80, 48},  // long records keep their length
       // clang-format on
   };
-  for (const auto& [words, head, size] : table) {
-    SCOPED_TRACE(words[0] + " / " + head);
-    const Parsed p = ParseCommand(words);
-    ASSERT_TRUE(p.ok()) << p.error;
-    ASSERT_EQ(p.records.size(), 1u);
+  for (const auto& [line, head, size] : table) {
+    const Parsed p = ParseCommand(SplitLine(line).value());
+    ASSERT_TRUE(p.ok() && p.records.size() == 1) << line << ": " << p.error;
     ExpectRecord(p.records[0], head, size);
   }
 }
@@ -124,47 +117,42 @@ TEST(CtlSyntax, batch_builds_every_line_in_order_or_nothing) {
 }
 
 TEST(CtlSyntax, invocation_picks_action_and_signalling) {
-  const std::vector<std::tuple<Words, Action, bool, std::size_t>> good = {
+  const std::tuple<std::string, Action, bool, std::size_t> good[] = {
       // clang-format off
-      {{"send", "taskbar", "hide"}, Action::Send, true, 1}, {{"--no-signal", "send", "cursor"}, Action::Send, false, 1},
-      {{"--signal-only"}, Action::SignalOnly, true, 0},    {{"batch"}, Action::Batch, true, 0},
-      {{"--no-signal", "batch"}, Action::Batch, false, 0}, {{"help"}, Action::Help, true, 0},
-      {{"-h"}, Action::Help, true, 0}, {{"/?"}, Action::Help, true, 0}};
+      {"send taskbar hide", Action::Send, true, 1}, {"--no-signal send cursor", Action::Send, false, 1},
+      {"--signal-only", Action::SignalOnly, true, 0}, {"batch", Action::Batch, true, 0}, {"--no-signal batch", Action::Batch, false, 0},
+      {"help", Action::Help, true, 0}, {"-h", Action::Help, true, 0}, {"/?", Action::Help, true, 0}};
   // clang-format on
-  for (const auto& [args, action, signal, records] : good) {
-    const Invocation inv = ParseInvocation(args);
-    ASSERT_TRUE(inv.ok()) << args[0] << ": " << inv.error;
-    EXPECT_EQ(inv.action, action) << args[0];
-    EXPECT_EQ(inv.signal, signal) << args[0];
-    EXPECT_EQ(inv.records.size(), records) << args[0];
+  for (const auto& [line, action, signal, records] : good) {
+    const Invocation inv = ParseInvocation(SplitLine(line).value());
+    EXPECT_TRUE(inv.ok()) << inv.error;
+    EXPECT_EQ(std::tie(inv.action, inv.signal), std::tie(action, signal)) << line;
+    EXPECT_EQ(inv.records.size(), records) << line;
   }
 }
 
 // A command's own errors come through `send` as they are.
 TEST(CtlSyntax, bad_commands_and_invocations_give_a_reason_and_a_hint) {
-  const std::pair<Words, std::string> table[] = {
+  const std::pair<std::string, std::string> table[] = {
       // clang-format off
-      {{}, "nothing to do"}, {{"--no-signal"}, "nothing to do"}, {{"--no-signal", "--signal-only"}, "exclude each other"},
-      {{"--signal-only", "send", "cursor"}, "--signal-only sends no records"},
-      {{"send", "--no-signal", "cursor"}, "'--no-signal' goes before 'send'"},
-      {{"batch", "cursor"}, "batch takes its commands from stdin"}, {{"--verbose", "send", "cursor"}, "unknown option '--verbose'"},
-      {{"taskbar", "hide"}, "unknown action 'taskbar'"},
-      {{"send"}, "no command given"},                                 {{"send", "tasbar", "hide"}, "unknown command 'tasbar'"},
-      {{"send", "taskbar"}, "taskbar: expected 'show' or 'hide'"},    {{"send", "taskbar", "maybe"}, "expected 'show' or 'hide', got 'maybe'"},
-      {{"send", "shares", "on", "off"}, "got 2 words"},               {{"send", "cursor", "now"}, "cursor: takes no arguments, got 'now'"},
-      {{"send", "msgbox", "only text"}, "msgbox: expected a text and a caption, got 1"}, {{"send", "msgbox", "--type"}, "--type needs a number"},
-      {{"send", "msgbox", "--type", "0x1g", "a", "b"}, "type '0x1g' is not a 32-bit number"},
-      {{"send", "msgbox", "--bold", "a", "b"}, "unknown option '--bold'"},
-      {{"send", "indents", "1,2,3,4,5,6,7"}, "entry '1,2,3,4,5,6,7' needs six numbers"},
-      {{"send", "indents", "0,0,0,0,0,0", "1,2,x,4,5,6"}, "field 'x' is not a 32-bit number (decimal or 0x hex) in entry"},
-      {{"send", "vmcolor", "4294967296"}, "colour '4294967296' is not a 32-bit number"},
-      {{"send", "browsers", "sometimes"}, "expected 'apply' or 'report', got 'sometimes' (or a number)"},
-      {{"send", "raw", "--no-pad", "4"}, "expected a command number and an arg"}, {{"send", "raw", "x", "0"}, "command number 'x'"},
-      {{"send", "raw", "4", "0", "abc"}, "payload 'abc' is not hex bytes"}, {{"send", "volumes", "ok", "\xff"}, "word 3 is not valid UTF-8"},
+      {"", "nothing to do"}, {"--no-signal", "nothing to do"}, {"--no-signal --signal-only", "exclude each other"},
+      {"--signal-only send cursor", "--signal-only sends no records"}, {"send --no-signal cursor", "'--no-signal' goes before 'send'"},
+      {"batch cursor", "batch takes its commands from stdin"}, {"--verbose send cursor", "unknown option '--verbose'"},
+      {"taskbar hide", "unknown action 'taskbar'"}, {"send", "no command given"}, {"send tasbar hide", "unknown command 'tasbar'"},
+      {"send taskbar", "taskbar: expected 'show' or 'hide'"}, {"send taskbar maybe", "expected 'show' or 'hide', got 'maybe'"},
+      {"send shares on off", "got 2 words"}, {"send cursor now", "cursor: takes no arguments, got 'now'"},
+      {"send msgbox \"only text\"", "msgbox: expected a text and a caption, got 1"}, {"send msgbox --type", "--type needs a number"},
+      {"send msgbox --type 0x1g a b", "type '0x1g' is not a 32-bit number"}, {"send msgbox --bold a b", "unknown option '--bold'"},
+      {"send indents 1,2,3,4,5,6,7", "entry '1,2,3,4,5,6,7' needs six numbers"},
+      {"send indents 0,0,0,0,0,0 1,2,x,4,5,6", "field 'x' is not a 32-bit number (decimal or 0x hex) in entry"},
+      {"send vmcolor 4294967296", "colour '4294967296' is not a 32-bit number"},
+      {"send browsers sometimes", "expected 'apply' or 'report', got 'sometimes' (or a number)"},
+      {"send raw --no-pad 4", "expected a command number and an arg"}, {"send raw x 0", "command number 'x'"},
+      {"send raw 4 0 abc", "payload 'abc' is not hex bytes"}, {"send volumes ok \xff", "word 3 is not valid UTF-8"},
       // clang-format on
   };
-  for (const auto& [args, error] : table) {
-    const Invocation inv = ParseInvocation(args);
+  for (const auto& [line, error] : table) {
+    const Invocation inv = ParseInvocation(SplitLine(line).value());
     EXPECT_TRUE(inv.records.empty() && Has(inv.error, error))
         << "got: " << inv.error << "\nwanted: " << error;
     EXPECT_FALSE(inv.hint.empty()) << inv.error;
@@ -177,8 +165,8 @@ TEST(CtlSyntax, bad_commands_and_invocations_give_a_reason_and_a_hint) {
 
 TEST(CtlSyntax, help_shows_every_command_with_an_example_that_parses) {
   std::istringstream help(HelpText());
-  std::size_t examples =
-      0;  // one per command entry (recycle covers 1 and 2, raw any) and send's own
+  // One per command entry (recycle covers 1 and 2, raw any) and send's own.
+  std::size_t examples = 0;
   for (std::string line; std::getline(help, line);) {
     if (const std::size_t at = line.find("mantletctl send "); at != std::string::npos) {
       const Parsed p = ParseCommand(SplitLine(line.substr(at + 16)).value_or(Words{}));

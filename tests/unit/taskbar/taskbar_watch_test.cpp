@@ -35,13 +35,9 @@ TEST(WatcherPass, decides_from_the_probe_and_the_request) {
     EXPECT_EQ(std::tie(a.enforce, a.desktopChanged, a.report),
               std::tie(c.expected.enforce, c.expected.desktopChanged, c.expected.report))
         << c.name;
-    // What is remembered is what was probed, and only when reported.
-    const ProbedState kept =
-        a.report ? c.probed
-                 : ProbedState{c.memory.lastTaskbarVisible, false, c.memory.lastDesktopShown};
-    EXPECT_EQ(std::tie(memory.lastDesktopShown, memory.lastTaskbarVisible),
-              std::tie(kept.desktopShown, kept.taskbarVisible))
-        << c.name;
+    // What was probed is remembered (rows that report nothing probe what is).
+    EXPECT_EQ(std::tie(memory.reported, memory.lastDesktopShown, memory.lastTaskbarVisible),
+              std::make_tuple(true, c.probed.desktopShown, c.probed.taskbarVisible));
   }
 }
 
