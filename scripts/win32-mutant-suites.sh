@@ -16,19 +16,19 @@ cd "$(git rev-parse --show-toplevel)"
 changed=$(git diff --name-only -- src | head -n 1)
 case "$changed" in
   src/core/*)
-    suites='component\.|e2e\.(HostCall|HostEventWait|DeviceFaults|Lifecycle|SettingsKeyDenied|KeysDenied)$|scenario\.(commands|lifecycle|host_event_wait)$' ;;
+    suites='component\.|e2e\.(HostCall|DeviceFaults|Lifecycle)$|scenario\.(commands|lifecycle|host_event_wait|registry_faults|stop_matrix)$' ;;
   src/interaction/*)
-    suites='component\.MessageBox|e2e\.(MessageBoxes|KeyboardHotkeys|KeysDenied)$|scenario\.(message_boxes|keyboard_hotkeys)$' ;;
+    suites='scenario\.(message_boxes|keyboard_hotkeys|registry_faults|stop_matrix)$' ;;
   src/settings/*)
-    suites='e2e\.(Notifications.*|BrowserInfo|SettingsKeyDenied)$|scenario\.(notifications|browser_information|office_configuration)$' ;;
+    suites='e2e\.NotificationsWindows8$|scenario\.(notifications|browser_information|office_configuration|registry_faults)$' ;;
   src/sharemapping/*)
-    suites='component\.ShortcutFolder|e2e\.(ShareMapping|ShareShortcuts|ShareIcons|DeviceFaults)$|scenario\.share_' ;;
+    suites='e2e\.(ShareIcons|DeviceFaults)$|scenario\.share_' ;;
   src/shell/* | src/taskbar/*)
-    suites='component\.(CursorUtils|RelocateTaskbar.*|ShowHideTaskbar.*|WatcherStop)$|e2e\.(Taskbar.*|AppBar.*|TwoMonitors|StopUnderLoad)$|scenario\.(cursor|taskbar)$' ;;
+    suites='e2e\.AppBarTest$|scenario\.(appbars|cursor|taskbar|taskbar_versions|two_monitors|stop_matrix)$' ;;
   src/tool/*)
-    suites='component\.EducationLauncher|e2e\.(Lifecycle|Commands|Education|StopMatrix)$|scenario\.(commands|lifecycle|education|cursor|office_configuration)$' ;;
+    suites='e2e\.(Lifecycle|Soak.*)$|scenario\.(commands|lifecycle|education|cursor|office_configuration|stop_matrix)$' ;;
   src/weave/*)
-    suites='component\.(WeaveController|FindDesktopView)$|e2e\.(Weave.*|StopMatrix|TaskbarTest)$|scenario\.(cursor|taskbar)$' ;;
+    suites='e2e\.WeaveCrash$|scenario\.(weave|stop_matrix|taskbar|registry_faults)$' ;;
   *)
     suites='component\.' ;;
 esac
