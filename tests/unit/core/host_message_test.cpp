@@ -46,5 +46,6 @@ TEST(HostMessageLayout, buffer_starts_at_32_bytes_and_doubles_until_the_field_fi
     }
     EXPECT_EQ(message.capacity(), capacity) << fieldSizes.size();
     EXPECT_EQ(message.size(), size);
+    EXPECT_FALSE(message.AddField(1, nullptr, 1));  // no data for a length
   }
 }

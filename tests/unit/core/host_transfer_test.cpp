@@ -144,7 +144,7 @@ TEST(HostTransfer, results_and_end_calls_for_the_hosts_last_answer) {
       // clang-format off
       {kLog, {0}, kHostCallOk, 0},  {kLog, {1}, kHostCallOk, 1},  {kLog, {2}, kHostCallOk, 1},
       {kLog, {3}, kHostCallOk, 0},  {kLog, {-1}, kHostCallRefused, 0},
-      {kLog, {2, 4}, kHostCallReplyTooLarge, 1},  // no room for reply bytes
+      {kLog, {2, 1}, kHostCallReplyTooLarge, 1},  // no room for reply bytes
       {kLog, {0}, kHostCallBadArgument, 0, 16},   // no room for the header
       {kRegister, {-1}, kHostCallUnlockFailed, 0},       {kUnregister, {-1}, kHostCallWrongVersion, 0},
       {kRegister, {2, 0, 8}, kHostCallUnlockFailed, 1},  // reply announced, state 2
@@ -166,7 +166,10 @@ TEST(HostTransfer, results_and_end_calls_for_the_hosts_last_answer) {
 
 TEST(HostTransfer, message_reply_is_collected_and_limited_to_the_room) {
   const std::tuple<std::map<size_t, Answer>, int, std::string, size_t> cases[] = {
-      {{{1, {1, 3, 5}}, {2, {1, 2, 5}}, {3, {0}}}, kHostCallOk, "abcab", 0},
+      {{{1, {1, 3, 5}}, {2, {1, 2, 0}}, {3, {0}}},
+       kHostCallOk,
+       "abcab",
+       0},                                                // bytes count, not the announcement
       {{{0, {2, 9, 9}}}, kHostCallReplyTooLarge, "", 0},  // bytes beyond the room
       {{{1, {2, 0, 9}}}, kHostCallReplyTooLarge, "", 1},  // announced beyond it
       {{{1, {-6}}}, kHostCallRefused, "", 0},

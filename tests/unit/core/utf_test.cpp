@@ -11,7 +11,7 @@ TEST(Utf8Utf16, code_points_at_the_edges_of_each_length_round_trip) {
       {"\x7F", u"\x007F"},           {"\xC2\x80", u"\x0080"},         {"\xDF\xBF", u"\x07FF"},
       {"\xE0\xA0\x80", u"\x0800"},   {"\xE1\x80\x80", u"\x1000"},     {"\xED\x9F\xBF", u"\xD7FF"},
       {"\xEE\x80\x80", u"\xE000"},   {"\xEF\xBF\xBF", u"\xFFFF"},     {"\xF0\x90\x80\x80", {0xD800, 0xDC00}},
-      {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}}, {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
+      {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}}, {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}}, {"\xEF\xBF\xBF\xF0\x90\x80\x80", {0xFFFF, 0xD800, 0xDC00}},
       {"A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", u"A\u00E9\u20AC\U0001F600"},
       // clang-format on
   };

@@ -141,7 +141,7 @@ TEST(CtlSyntax, bad_commands_and_invocations_give_a_reason_and_a_hint) {
       {"taskbar hide", "unknown action 'taskbar'"}, {"send", "no command given"}, {"send tasbar hide", "unknown command 'tasbar'"},
       {"send taskbar", "taskbar: expected 'show' or 'hide'"}, {"send taskbar maybe", "expected 'show' or 'hide', got 'maybe'"},
       {"send shares on off", "got 2 words"}, {"send cursor now", "cursor: takes no arguments, got 'now'"},
-      {"send msgbox \"only text\"", "msgbox: expected a text and a caption, got 1"}, {"send msgbox --type", "--type needs a number"},
+      {"send msgbox --type 1 \"only text\"", "msgbox: expected a text and a caption, got 1"}, {"send msgbox --type", "--type needs a number"},
       {"send msgbox --type 0x1g a b", "type '0x1g' is not a 32-bit number"}, {"send msgbox --bold a b", "unknown option '--bold'"},
       {"send indents 1,2,3,4,5,6,7", "entry '1,2,3,4,5,6,7' needs six numbers"},
       {"send indents 0,0,0,0,0,0 1,2,x,4,5,6", "field 'x' is not a 32-bit number (decimal or 0x hex) in entry"},
@@ -160,7 +160,7 @@ TEST(CtlSyntax, bad_commands_and_invocations_give_a_reason_and_a_hint) {
   EXPECT_TRUE(Has(ParseInvocation(Words{"taskbar", "hide"}).hint, "mantletctl send taskbar"));
   EXPECT_TRUE(
       Has(ParseInvocation(Words{"send", "taskbar", "up"}).hint, "usage: taskbar show|hide"));
-  EXPECT_TRUE(Has(ParseInvocation(Words{"send", "13", "0"}).hint, "raw 13 <arg>"));
+  EXPECT_TRUE(Has(ParseInvocation(Words{"send", "13", "x"}).hint, "raw 13 <arg>"));
 }
 
 TEST(CtlSyntax, help_shows_every_command_with_an_example_that_parses) {

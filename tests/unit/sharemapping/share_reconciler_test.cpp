@@ -94,9 +94,8 @@ TEST(ShareReconciler, mounts_wait_for_one_drive_removed_notice_per_unmounted_dri
   EXPECT_EQ(sets.removalsPending(), 0u);
 }
 
-// Also: a mount that failed is tried again by the next apply that still
-// wants the share.
-TEST(ShareReconciler, windows_5_0_counts_nothing_and_pauses_before_mounting) {
+// On Windows 5.0 nothing waits for drive-removed notices: a pause goes first.
+TEST(ShareReconciler, windows_5_0_pauses_before_mounting_and_a_failed_mount_is_tried_again) {
   FakeDrives drives;
   drives.failing = u"\\\\cvf\\B";
   ShareReconciler sets(false);
