@@ -106,6 +106,8 @@ class SoakStartStop : public ToolTest {
       for (int i = cycles - window; i < cycles; ++i)
         late.push_back(samples[i].*figure.field);
       const double from = Median(early), to = Median(late);
+      printf("soak: %d cycles of %s/%s: %-11s early median %.0f, late median %.0f\n", cycles, on,
+             off, figure.name, from, to);
       EXPECT_LE(to - from, figure.slack) << figure.name << " grew over " << cycles << " cycles";
     }
   }
