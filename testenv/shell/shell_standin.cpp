@@ -449,10 +449,10 @@ bool Execute(const std::string& line) {
     int secondariesVisible = 0;
     for (HWND s : g_shell.secondaries)
       secondariesVisible += IsWindowVisible(s) ? 1 : 0;
-    ConsoleReply("taskbar=%d start=%d desktop=%d secondaries=%zu/%d toggles=%d",
+    ConsoleReply("taskbar=%d start=%d desktop=%d secondaries=%zu/%d toggles=%d icons=%d",
                  IsWindowVisible(g_shell.tray) ? 1 : 0, IsWindowVisible(g_shell.start) ? 1 : 0,
                  GetParent(g_shell.view) == g_shell.worker ? 1 : 0, g_shell.secondaries.size(),
-                 secondariesVisible, g_shell.toggles);
+                 secondariesVisible, g_shell.toggles, IsWindowVisible(g_shell.view) ? 1 : 0);
   } else if (v == "found") {
     ConsoleReply("found tray=%d appbar=%d", FindWindowW(L"Shell_TrayWnd", nullptr) == g_shell.tray,
                  FindWindowW(L"WineAppBar", nullptr) == g_shell.appBarService);
