@@ -335,6 +335,8 @@ class Guest {
     if (verb == "stop" && !rest.empty()) {
       DWORD bound = 0;
       TakeWithin(" " + rest, &bound);
+      if (bound == 0)
+        return Fail(step, "expected: stop within <ms>");
       const ULONGLONG began = GetTickCount64();
       step.outcome = host_.Call(verb);
       const ULONGLONG took = GetTickCount64() - began;
@@ -349,6 +351,8 @@ class Guest {
       deviceMark_ = stats ? stats->lastSeq : 0;
     } else if (verb == "desktop") {
       // The user's own look (kept aside the first time) or what was in force before.
+      if (rest != "user" && rest != "guest")
+        return Fail(step, "expected: desktop user|guest");
       if (!guestLook_)
         guestLook_ = testenv::ReadDesktopSettings();
       testenv::WriteDesktopSettings(rest == "user" ? testenv::TypicalUser() : *guestLook_);
