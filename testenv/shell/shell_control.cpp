@@ -35,12 +35,14 @@ void ShellStandIn::Close() {
 
 std::optional<ShellState> ShellStandIn::State() {
   ShellState s;
-  int taskbar = 0, start = 0, desktop = 0;
+  int taskbar = 0, start = 0, desktop = 0, icons = 0;
   const std::string answer = Call("state");
-  if (sscanf(answer.c_str(), "taskbar=%d start=%d desktop=%d secondaries=%d/%d toggles=%d",
-             &taskbar, &start, &desktop, &s.secondaries, &s.secondariesVisible, &s.toggles) != 6) {
+  if (sscanf(answer.c_str(), "taskbar=%d start=%d desktop=%d secondaries=%d/%d toggles=%d icons=%d",
+             &taskbar, &start, &desktop, &s.secondaries, &s.secondariesVisible, &s.toggles,
+             &icons) != 7) {
     return std::nullopt;
   }
+  s.icons = icons != 0;
   s.taskbar = taskbar != 0;
   s.start = start != 0;
   s.desktopShown = desktop != 0;

@@ -21,7 +21,8 @@ struct ShellState {
   bool desktopShown = false;  // the icon view sits on the WorkerW
   int secondaries = 0;
   int secondariesVisible = 0;
-  int toggles = 0;  // show-desktop toggles so far
+  int toggles = 0;     // show-desktop toggles so far
+  bool icons = false;  // the icon view is visible
 };
 
 struct ShellAppBar {

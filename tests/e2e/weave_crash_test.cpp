@@ -46,19 +46,6 @@ class WeaveCrash : public ToolTest {
     WriteDesktopSettings(original_);
   }
 
-  // The shell's icon view, under "Progman" or, while the desktop is shown,
-  // under a "WorkerW".
-  static bool IconsVisible() {
-    HWND view = nullptr;
-    for (const wchar_t* parent : {L"Progman", L"WorkerW"}) {
-      for (HWND top = FindWindowW(parent, nullptr); top != nullptr && view == nullptr;
-           top = FindWindowExW(nullptr, top, parent, nullptr)) {
-        view = FindWindowExW(top, nullptr, L"SHELLDLL_DefView", nullptr);
-      }
-    }
-    return view != nullptr && IsWindowVisible(view);
-  }
-
   // Entering ends with the border thread's broadcast of new metrics.
   void EnterWeave() {
     const long broadcasts = listener_.MetricsBroadcasts();
@@ -123,7 +110,7 @@ class WeaveCrash : public ToolTest {
     EXPECT_EQ(now, user_) << "after a crash " << moment;
     // The hidden view's handle lived in the dead process; the start found
     // the view again and showed it.
-    EXPECT_TRUE(IconsVisible()) << "after a crash " << moment;
+    EXPECT_TRUE(shell_.State().value_or(ShellState{}).icons) << "after a crash " << moment;
     if (now != user_)
       WriteDesktopSettings(user_);
     const std::wstring left = SavedValueNames();
