@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The test command of the Win32 mutation sample: runs, under Wine, the suites
 # that cover the folder of the source file a planted fault changed (the one
-# src/ file git sees changed; none: the component suites). The prefix must be
-# up already, so that each run does not make a new one:
+# src/ file git sees changed; none: the component suites). The prefixes must be
+# up already, so that each run does not make new ones:
 #
-#   testenv/scripts/wineenv.sh up build/win64/wine build/win64/bin
+#   for id in wine wine_b; do testenv/scripts/wineenv.sh up build/win64/$id build/win64/bin; done
 #   mutants.py --build 'cmake --build build/win64 -j2' --test scripts/win32-mutant-suites.sh \
 #              --max 40 --seed 14 --timeout 900 <the Win32 sources>
 #

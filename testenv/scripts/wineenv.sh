@@ -5,6 +5,9 @@
 #                                            fresh prefix + Xvfb + tools device stand-in running;
 #                                            optionally a second monitor of that size and origin
 #   wineenv.sh run <statedir> <prog> [args]  run a Windows program in it; exit status passed through
+#   wineenv.sh run-allocated <dir> <prog> [args]
+#                                            the same in <dir>/<id>, the prefix ctest gave the test
+#                                            (resource "prefixes"), or <dir>/wine outside ctest
 #   wineenv.sh down <statedir>               stop that prefix's wineserver and its Xvfb
 #   wineenv.sh shell <statedir> [cmd...]     a command (default: an interactive shell) with its environment
 #
@@ -24,7 +27,7 @@ die() {
 }
 
 usage() {
-  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//' >&2
+  sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//' >&2
   exit 2
 }
 
@@ -267,6 +270,18 @@ cmd_run() {
   exec wine "$program" "$@" 9>&-
 }
 
+# ctest hands a test its share of a resource as CTEST_RESOURCE_GROUP_<n>_<TYPE>
+# ("id:wine_b,slots:1"); the suites that hold a prefix ask for one "prefixes".
+cmd_run_allocated() {
+  [[ $# -ge 2 ]] || usage
+  local dir=$1 id=wine
+  shift
+  if [[ ${CTEST_RESOURCE_GROUP_0_PREFIXES:-} =~ ^id:([^,]+) ]]; then
+    id=${BASH_REMATCH[1]}
+  fi
+  cmd_run "$dir/$id" "$@"
+}
+
 cmd_down() {
   [[ $# -eq 1 ]] || usage
   local statedir t0
@@ -300,6 +315,7 @@ shift
 case "$verb" in
   up) cmd_up "$@" ;;
   run) cmd_run "$@" ;;
+  run-allocated) cmd_run_allocated "$@" ;;
   down) cmd_down "$@" ;;
   shell) cmd_shell "$@" ;;
   *) usage ;;
