@@ -14,6 +14,7 @@ scripts/setup.sh
 
 cmake -S . -B build/win64 -G Ninja -Wno-dev -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
 cmake --build build/win64 -j "$(nproc)"
+cmake --build build/win64 -j "$(nproc)" --target benchmarks
 
 state=$root/build/bench
 mkdir -p "$state/logs"
