@@ -38,9 +38,10 @@
 //                                               least; exactly: and no more within 1 s;
 //                                               at-most: no more than that)
 //   expect-pending <n> [within <ms>]            host event waits the device holds
-//   device answer <code> [once] [status <n>] [irp <n>] [times <n>]
+//   device answer <code> [once] [status <n>] [irp <n>] [delay <ms>] [times <n>]
 //                                               the device's answer to a code: for good, or
-//                                               queued once (times: that many of them)
+//                                               queued once (times: that many of them);
+//                                               delay: held that long first
 //   say <text>                                  a line of narrative for the account
 //   section <title>                             a heading in the account
 //   screenshot <name> [caption]                 the simulated desktop, saved as <name>.bmp
@@ -1105,7 +1106,7 @@ class Guest {
       ok = device_.EndHang();
       step.outcome = "the device answers again; what it held failed";
     } else if (what == "answer") {
-      // answer <code> [once] [status <n>] [irp <n>] [times <n>]
+      // answer <code> [once] [status <n>] [irp <n>] [delay <ms>] [times <n>]
       testenv::DevResponse answer;
       bool once = false;
       unsigned long times = 1;
@@ -1121,6 +1122,8 @@ class Guest {
           answer.blockStatus = n;
         } else if (word == "irp") {
           answer.irpStatus = static_cast<int32_t>(n);
+        } else if (word == "delay") {
+          answer.delayMs = n;
         } else if (word == "times") {
           times = n;
         } else {
