@@ -27,29 +27,6 @@ Bytes Record(int32_t command, uint32_t arg, const Bytes& payload, bool pad) {
   return record;
 }
 
-Bytes Utf8Names(const std::vector<std::string>& names) {
-  Bytes out;
-  for (const std::string& name : names) {
-    out.insert(out.end(), name.begin(), name.end());
-    out.push_back(0);
-  }
-  return out;
-}
-
-Bytes MessageBoxPayload(uint32_t type, const std::u16string& text, const std::u16string& caption) {
-  Bytes out;
-  PutU32(out, type);
-  for (const std::u16string* s : {&text, &caption}) {
-    for (char16_t c : *s) {
-      out.push_back(static_cast<uint8_t>(c));
-      out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-  }
-  return out;
-}
-
 Bytes IndentsPayload(const std::vector<std::vector<int32_t>>& entries) {
   Bytes out;
   for (const auto& entry : entries) {

@@ -14,8 +14,6 @@ using Bytes = std::vector<uint8_t>;
 
 // command, arg and payload, padded with zeros to 44 bytes unless `pad` is false.
 Bytes Record(int32_t command, uint32_t arg, const Bytes& payload = {}, bool pad = true);
-Bytes Utf8Names(const std::vector<std::string>& names);  // each followed by a NUL
-Bytes MessageBoxPayload(uint32_t type, const std::u16string& text, const std::u16string& caption);
 Bytes IndentsPayload(const std::vector<std::vector<int32_t>>& entries);  // six values each
 
 // Writes every record (one mailslot message each), then signals the command

@@ -160,21 +160,4 @@ std::wstring SavedValueNames() {
   return names;
 }
 
-std::optional<DWORD> Saved(const wchar_t* name) {
-  return OptionalDword(kSettingsKey, name);
-}
-
-void ScriptDesktopObject(const wchar_t* name, uint32_t value) {
-  PutOptionalDword(kDesktopObjectScriptKey, name,
-                   value != 0 ? std::optional<DWORD>(value) : std::nullopt);
-}
-
-DWORD DesktopObjectRecord(const wchar_t* name) {
-  return OptionalDword(kDesktopObjectScriptKey, name).value_or(0);
-}
-
-bool SavedString(const wchar_t* name, std::wstring* value) {
-  return GetText(kSettingsKey, name, value);
-}
-
 }  // namespace testenv

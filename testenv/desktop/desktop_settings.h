@@ -18,7 +18,6 @@ inline constexpr wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
 inline constexpr wchar_t kWindowMetricsKey[] = L"Control Panel\\Desktop\\WindowMetrics";
 inline constexpr wchar_t kExplorerAdvancedKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Advanced";
-inline constexpr wchar_t kDesktopObjectScriptKey[] = L"Software\\MantletTest\\ActiveDesktop";
 
 struct DesktopSettings {
   std::wstring wallpaper;
@@ -66,14 +65,6 @@ inline void PrintTo(const DesktopSettings& settings, std::ostream* out) {
 // Names of the values Weave mode keeps under the settings key, in name order,
 // comma-separated.
 std::wstring SavedValueNames();
-std::optional<DWORD> Saved(const wchar_t* name);  // a REG_DWORD under the settings key
-bool SavedString(const wchar_t* name, std::wstring* value);
-
-// The desktop object stand-in's script: a step's HRESULT (0 removes it), and
-// what it recorded (ApplyCount, LastApplyFlags).
-inline constexpr uint32_t kFailure = 0x80004005;  // E_FAIL
-void ScriptDesktopObject(const wchar_t* name, uint32_t value);
-DWORD DesktopObjectRecord(const wchar_t* name);
 std::string Narrow(const std::wstring& wide);  // ASCII view for messages
 
 }  // namespace testenv

@@ -48,10 +48,6 @@ struct ShellAppBarEvent {
 class ShellAnswers {
  public:
   static ShellAnswers Prompt() { return ShellAnswers("prompt"); }  // at once
-  static ShellAnswers Late(DWORD everyMs) {                        // every <ms>, busy between
-    return ShellAnswers("late " + std::to_string(everyMs));
-  }
-  static ShellAnswers Held() { return ShellAnswers("held"); }  // only at ShellStandIn::Pump()
   const std::string& Words() const { return words_; }
 
  private:
@@ -73,8 +69,6 @@ class ShellStandIn {
   bool Launch(std::optional<RECT> taskbar = std::nullopt,
               std::optional<ShellAnswers> answers = std::nullopt);
   bool SetAnswers(const ShellAnswers& answers);
-  // One pass over what waits for the shell's thread (for Held()).
-  bool Pump() { return Call("pump") == "pump=ok"; }
   std::string Call(const std::string& line) { return process_.Call(line, 15000); }
   bool Running() const { return process_.Running(); }
   void Kill() { process_.Kill(); }  // as a crashing shell goes

@@ -260,10 +260,6 @@ bool ToolsDevControl::SetResponse(uint32_t code, const DevResponse& response, bo
                  nullptr);
 }
 
-bool ToolsDevControl::ClearResponses(uint32_t code) {
-  return Control(TD_IOCTL_CLEAR_RESPONSES, &code, sizeof(code), nullptr, 0, nullptr);
-}
-
 bool ToolsDevControl::SetCancellable(bool cancellable) {
   const uint32_t on = cancellable ? 1 : 0;
   return Control(TD_IOCTL_SET_CANCELLABLE, &on, sizeof(on), nullptr, 0, nullptr);

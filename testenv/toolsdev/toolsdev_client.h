@@ -47,7 +47,6 @@ class ToolsDevControl {
   ToolsDevControl& operator=(const ToolsDevControl&) = delete;
 
   bool Open();  // opens "\\.\cvn_tg"; false when the stand-in is not running
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
 
   bool Reset();
   // Completes pending host waits; returns how many were completed.
@@ -65,7 +64,6 @@ class ToolsDevControl {
   // Polls Stats until `count` host waits are pending; false on time-out.
   bool WaitPendingHostWaits(uint32_t count, DWORD timeoutMs);
   bool SetResponse(uint32_t code, const DevResponse& response, bool oneShot);
-  bool ClearResponses(uint32_t code = 0);
 
   // The device promises no cancellation: by default CancelIo leaves a request
   // it holds (a host wait, a delayed answer) pending, and only the close of

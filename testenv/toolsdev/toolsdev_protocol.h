@@ -36,8 +36,6 @@
 #define TD_IOCTL_READ_RECORDS TD_CTL(0x904)
 /* in: TdResponse followed by patch bytes then descriptor bytes. */
 #define TD_IOCTL_SET_RESPONSE TD_CTL(0x905)
-/* in: uint32 request code, 0 = every code. */
-#define TD_IOCTL_CLEAR_RESPONSES TD_CTL(0x906)
 /* in: TdWaitRecord. Pends until a record with seq > afterSeq (and the code,
  * when not 0) exists. out: uint32 seq of that record, followed by the record
  * (TdRecordHeader + data, as it was when the wait completed) when the output

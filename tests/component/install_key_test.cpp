@@ -9,7 +9,7 @@
 #include <string>
 
 #include "core/install_key.h"
-#include "education_install.h"
+#include "install_location.h"
 
 namespace mantlet {
 namespace {

@@ -807,36 +807,15 @@ static NTSTATUS OnSetResponse(PIRP irp, ULONG inLength) {
   return CompleteNow(irp, STATUS_SUCCESS, 0);
 }
 
-static void TakeResponses(ULONG code, LIST_ENTRY* into) {
-  LIST_ENTRY* e = g.responses.Flink;
-  while (e != &g.responses) {
-    ScriptedResponse* c = CONTAINING_RECORD(e, ScriptedResponse, link);
-    e = e->Flink;
-    if (code != 0 && c->scripted.code != code)
-      continue;
-    RemoveEntryList(&c->link);
-    InsertTailList(into, &c->link);
-  }
+/* Lock held. Moves every scripted response to `into`. */
+static void TakeResponses(LIST_ENTRY* into) {
+  while (!IsListEmpty(&g.responses))
+    InsertTailList(into, RemoveHeadList(&g.responses));
 }
 
 static void ReleaseResponses(LIST_ENTRY* list) {
   while (!IsListEmpty(list))
     ReleaseResponse(CONTAINING_RECORD(RemoveHeadList(list), ScriptedResponse, link));
-}
-
-static NTSTATUS OnClearResponses(PIRP irp, ULONG inLength) {
-  LIST_ENTRY taken;
-  ULONG code;
-  KIRQL irql;
-  if (inLength < sizeof(code))
-    return CompleteNow(irp, STATUS_INVALID_PARAMETER, 0);
-  RtlCopyMemory(&code, irp->AssociatedIrp.SystemBuffer, sizeof(code));
-  InitializeListHead(&taken);
-  Lock(&irql);
-  TakeResponses(code, &taken);
-  Unlock(irql);
-  ReleaseResponses(&taken);
-  return CompleteNow(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS OnReset(PIRP irp) {
@@ -846,7 +825,7 @@ static NTSTATUS OnReset(PIRP irp) {
   InitializeListHead(&taken);
   InitializeListHead(&done);
   Lock(&irql);
-  TakeResponses(0, &taken);
+  TakeResponses(&taken);
   g.recordCount = 0;
   g.dropped = 0;
   g.cancellable = FALSE;
@@ -1078,8 +1057,6 @@ static NTSTATUS DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
       return OnReadRecords(irp, inLength, outLength);
     case TD_IOCTL_SET_RESPONSE:
       return OnSetResponse(irp, inLength);
-    case TD_IOCTL_CLEAR_RESPONSES:
-      return OnClearResponses(irp, inLength);
     case TD_IOCTL_WAIT_RECORD:
       return OnWaitRecord(irp, inLength, outLength);
     case TD_IOCTL_COPIER_WAIT:
@@ -1135,7 +1112,7 @@ static VOID DriverUnload(PDRIVER_OBJECT driver) {
         Retire(p, STATUS_CANCELLED, 0, &done);
     }
   }
-  TakeResponses(0, &taken);
+  TakeResponses(&taken);
   Unlock(irql);
   CompleteDone(&done);
   ReleaseResponses(&taken);
