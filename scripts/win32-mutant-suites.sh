@@ -26,7 +26,7 @@ case "$changed" in
   src/shell/* | src/taskbar/*)
     suites='e2e\.AppBarTest$|scenario\.(appbars|cursor|taskbar|taskbar_versions|two_monitors|stop_matrix)$' ;;
   src/tool/*)
-    suites='e2e\.(Lifecycle|Soak.*)$|scenario\.(commands|lifecycle|education|cursor|office_configuration|stop_matrix)$' ;;
+    suites='e2e\.(Lifecycle|Soak.*)$|scenario\.(commands|host_event_wait|lifecycle|education|cursor|office_configuration|stop_matrix)$' ;;
   src/weave/*)
     suites='e2e\.WeaveCrash$|scenario\.(weave|stop_matrix|taskbar|registry_faults)$' ;;
   *)

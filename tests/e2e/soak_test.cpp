@@ -247,7 +247,7 @@ TEST_F(SoakRecords, mixed_records_beside_entry_point_calls_are_each_handled_once
   });
   // A stuck worker shows as a writer that no longer gets rid of its records.
   const bool finished =
-      WaitUntil([&] { return written.load(); }, LongSoak() ? 1800000 : 300000, 100);
+      WaitUntil([&] { return written.load(); }, LongSoak() ? 1800000 : 60000, 100);
   if (!finished)
     host.Kill();  // ends the blocked write
   writer.join();
